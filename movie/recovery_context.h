@@ -1,0 +1,49 @@
+// The single object of a run: the recording's metadata and the output movie,
+// whose objects it owns from creation until its destructor finishes the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "meta/meta.h"
+
+struct QtHandle;
+struct QtMovie;
+struct QtDataHandler;
+struct QtTrack;
+struct QtMedia;
+
+struct MovieOutput {
+  uint32_t dataRefType;
+  QtHandle* dataRef;
+  QtMovie* movie;
+  QtDataHandler* dataHandler;
+  QtTrack* track;
+  QtMedia* media;
+  QtHandle* imageDescription;
+  int32_t timeScale;
+  int32_t frameDuration;
+  bool editsOpen;
+};
+
+class RecoveryContext {
+ public:
+  RecoveryContext();
+  ~RecoveryContext();
+  RecoveryContext(const RecoveryContext&) = delete;
+  RecoveryContext& operator=(const RecoveryContext&) = delete;
+
+  bool readRecordingMeta();
+  // Creates the output movie at path; prints one message and returns false on failure.
+  bool createMovie(const std::string& path);
+  // Appends size bytes as the next sample; prints one message and returns false on failure.
+  bool appendFrame(const uint8_t* data, int32_t size);
+  // Ends editing, writes the movie, closes the file and releases everything.
+  // The destructor does this too; calling it first lets the caller learn
+  // whether the movie reached the disk. Prints nothing. A second call only
+  // repeats the harmless stops and returns true.
+  bool finishMovie();
+
+  RecordingMeta meta;
+  MovieOutput output;
+};

@@ -1,0 +1,168 @@
+// POSIX side of the file door: descriptors, 64-bit offsets, and reads and
+// writes that carry on after partial transfers and interrupted calls.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace {
+// Large single transfers are split so that no platform limit on one call matters.
+constexpr size_t kMaxTransfer = size_t{1} << 30;
+}  // namespace
+
+File::~File() {
+  if (fd >= 0) ::close(fd);
+}
+
+File::File(File&& other) noexcept : fd(other.fd) {
+  other.fd = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd >= 0) ::close(fd);
+    fd = other.fd;
+    other.fd = -1;
+  }
+  return *this;
+}
+
+bool File::openForReading(const std::string& path) {
+  if (fd >= 0) return false;
+  // Non-blocking so that a FIFO cannot stall the open; cleared again below.
+  int opened = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (opened < 0) return false;
+  struct stat info;
+  if (::fstat(opened, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(opened);
+    return false;
+  }
+  int flags = ::fcntl(opened, F_GETFL);
+  if (flags >= 0) ::fcntl(opened, F_SETFL, flags & ~O_NONBLOCK);
+  fd = opened;
+  return true;
+}
+
+bool File::createNew(const std::string& path) {
+  if (fd >= 0) return false;
+  int opened = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (opened < 0) return false;
+  fd = opened;
+  return true;
+}
+
+bool File::seek(uint64_t position) {
+  if (fd < 0 || position > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (faultHits(FaultOp::Seek)) return false;
+  return ::lseek(fd, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(-1);
+}
+
+bool File::seekToEnd(uint64_t& position) {
+  if (fd < 0 || faultHits(FaultOp::Seek)) return false;
+  off_t end = ::lseek(fd, 0, SEEK_END);
+  if (end < 0) return false;
+  position = static_cast<uint64_t>(end);
+  return true;
+}
+
+ReadResult File::read(void* into, size_t count) {
+  ReadResult result;
+  if (fd < 0) {
+    result.failed = true;
+    return result;
+  }
+  if (faultHits(FaultOp::Read)) {
+    errno = EIO;
+    result.failed = true;
+    return result;
+  }
+  auto* at = static_cast<uint8_t*>(into);
+  while (result.count < count) {
+    size_t want = count - result.count;
+    if (want > kMaxTransfer) want = kMaxTransfer;
+    ssize_t got = ::read(fd, at + result.count, want);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      result.failed = true;
+      return result;
+    }
+    if (got == 0) break;
+    result.count += static_cast<size_t>(got);
+  }
+  return result;
+}
+
+bool File::writeAt(uint64_t offset, const void* data, size_t count) {
+  if (fd < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (faultHits(FaultOp::Write)) {
+    errno = EIO;
+    return false;
+  }
+  const auto* at = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (done < count) {
+    size_t want = count - done;
+    if (want > kMaxTransfer) want = kMaxTransfer;
+    ssize_t put = ::pwrite(fd, at + done, want, static_cast<off_t>(offset + done));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (put == 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+bool File::truncate(uint64_t length) {
+  if (fd < 0 || length > static_cast<uint64_t>(INT64_MAX)) return false;
+  return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
+}
+
+bool File::close() {
+  if (fd < 0) return false;
+  int closing = fd;
+  fd = -1;
+  bool injected = faultHits(FaultOp::Close);
+  bool closed = ::close(closing) == 0;
+  return closed && !injected;
+}
+
+bool renameReplacing(const std::string& from, const std::string& to) {
+  if (faultHits(FaultOp::Rename)) return false;
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool removeFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool isFolder(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool forEachFolderEntry(const std::string& folder,
+                        const std::function<void(const std::string&)>& visit) {
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return false;
+  while (const dirent* entry = ::readdir(listing)) visit(entry->d_name);
+  ::closedir(listing);
+  return true;
+}
+
+std::string currentFolder() {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    if (::getcwd(buffer.data(), buffer.size()) != nullptr) return buffer.data();
+    if (errno != ERANGE || buffer.size() > (size_t{1} << 20)) return ".";
+    buffer.resize(buffer.size() * 2);
+  }
+}

@@ -1,0 +1,235 @@
+// Shared test fixtures; see support.h.
+#include "tests/support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace testing_support {
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base ? base : "/tmp") + "/prorescue-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (::mkdtemp(buffer.data()) == nullptr) std::abort();
+  path = buffer.data();
+}
+
+TempDir::~TempDir() {
+  if (std::getenv("PRORESCUE_KEEP_TEMP") != nullptr) return;
+  // Folders made read-only by a test are opened up again first.
+  runShell("chmod -R u+rwx " + shellQuote(path) + " 2>/dev/null; rm -rf " + shellQuote(path));
+}
+
+void writeFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) std::abort();
+}
+
+void writeText(const std::string& path, const std::string& text) {
+  writeFile(path, Bytes(text.begin(), text.end()));
+}
+
+Bytes readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool fileExists(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> listNames(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return names;
+  while (const dirent* entry = ::readdir(listing)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(listing);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+namespace {
+std::string readAll(int fd) {
+  std::string text;
+  char chunk[65536];
+  for (;;) {
+    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    text.append(chunk, static_cast<size_t>(got));
+  }
+  return text;
+}
+}  // namespace
+
+ToolRun runTool(const std::string& folder, const ToolOptions& options) {
+  TempDir scratch;
+  const std::string outPath = scratch.file("stdout");
+  const std::string errPath = scratch.file("stderr");
+  pid_t child = ::fork();
+  if (child == 0) {
+    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int in = ::open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0 || ::chdir(folder.c_str()) != 0) ::_exit(127);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (options.fileSizeLimit > 0) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit;
+      limit.rlim_cur = options.fileSizeLimit;
+      limit.rlim_max = options.fileSizeLimit;
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ::execl(PRORESCUE_BIN, "prorescue", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ToolRun run;
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  Bytes out = readFile(outPath);
+  Bytes err = readFile(errPath);
+  run.out.assign(out.begin(), out.end());
+  run.err.assign(err.begin(), err.end());
+  return run;
+}
+
+int runShell(const std::string& command, std::string* out) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::string text = readAll(::fileno(pipe));
+  int status = ::pclose(pipe);
+  if (out != nullptr) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string shellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+CapturedStdout::CapturedStdout() {
+  std::fflush(stdout);
+  char pattern[] = "/tmp/prorescue-stdout-XXXXXX";
+  int fd = ::mkstemp(pattern);
+  if (fd < 0) std::abort();
+  tempPath = pattern;
+  savedFd = ::dup(1);
+  ::dup2(fd, 1);
+  ::close(fd);
+}
+
+CapturedStdout::~CapturedStdout() {
+  finish();
+}
+
+std::string CapturedStdout::finish() {
+  if (done) return {};
+  done = true;
+  std::fflush(stdout);
+  ::dup2(savedFd, 1);
+  ::close(savedFd);
+  Bytes bytes = readFile(tempPath);
+  ::unlink(tempPath.c_str());
+  return std::string(bytes.begin(), bytes.end());
+}
+
+ScopedChdir::ScopedChdir(const std::string& folder) {
+  char buffer[4096];
+  if (::getcwd(buffer, sizeof buffer) != nullptr) previous = buffer;
+  if (::chdir(folder.c_str()) != 0) std::abort();
+}
+
+ScopedChdir::~ScopedChdir() {
+  if (!previous.empty() && ::chdir(previous.c_str()) != 0) std::abort();
+}
+
+void appendBytes(Bytes& to, const Bytes& from) {
+  to.insert(to.end(), from.begin(), from.end());
+}
+
+void put32le(Bytes& out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+Bytes metaSection(int32_t type, uint32_t length, const Bytes& payload) {
+  Bytes section;
+  put32le(section, static_cast<uint32_t>(type));
+  put32le(section, length);
+  appendBytes(section, payload);
+  return section;
+}
+
+Bytes metaSection(int32_t type, const Bytes& payload) {
+  return metaSection(type, static_cast<uint32_t>(payload.size()), payload);
+}
+
+Bytes shotPayload(const ShotValues& values) {
+  Bytes shot(673);
+  // Filler that differs from zero, so that a reader which loses bytes shows it.
+  for (size_t i = 0; i < shot.size(); ++i) shot[i] = static_cast<uint8_t>(i * 7 + 3);
+  auto place32 = [&](size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) shot[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  auto placeFloat = [&](size_t at, float value) {
+    uint32_t raw;
+    std::memcpy(&raw, &value, sizeof raw);
+    place32(at, raw);
+  };
+  place32(0, static_cast<uint32_t>(values.width));
+  place32(4, static_cast<uint32_t>(values.height));
+  placeFloat(180, values.reportedRate);
+  placeFloat(184, values.frameRate);
+  shot[316] = static_cast<uint8_t>(values.codecId);
+  shot[466] = values.flags;
+  return shot;
+}
+
+Bytes revisionPayload(int32_t revision) {
+  Bytes payload = {1, 2, 3, 4};
+  put32le(payload, static_cast<uint32_t>(revision));
+  appendBytes(payload, {9, 10, 11, 12});
+  return payload;
+}
+
+Bytes goodMeta(const ShotValues& values, int32_t maxFrame) {
+  Bytes meta = metaSection(16, revisionPayload(4));
+  appendBytes(meta, metaSection(18, shotPayload(values)));
+  Bytes frames;
+  put32le(frames, static_cast<uint32_t>(maxFrame));
+  appendBytes(meta, metaSection(21, frames));
+  return meta;
+}
+
+}  // namespace testing_support
