@@ -103,6 +103,9 @@ ToolRun runTool(const std::string& folder, const ToolOptions& options) {
       limit.rlim_max = options.fileSizeLimit;
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.asUnprivileged && ::geteuid() == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
+    }
     ::execl(PRORESCUE_BIN, "prorescue", static_cast<char*>(nullptr));
     ::_exit(127);
   }

@@ -29,6 +29,8 @@ std::vector<std::string> listNames(const std::string& folder);  // sorted, witho
 
 struct ToolOptions {
   uint64_t fileSizeLimit = 0;  // bytes, 0 for none; SIGXFSZ is ignored in the child
+  // Drops root to the "nobody" user, so that folder permissions bite in the child.
+  bool asUnprivileged = false;
 };
 struct ToolRun {
   std::string out;  // the tool's stdout, byte for byte
