@@ -1,0 +1,257 @@
+// Windows side of the file door: CRT descriptors in binary mode with 64-bit
+// offsets, wide-character paths so that names outside the ANSI code page work,
+// and UTF-8 for every name that crosses into the rest of the tool.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace {
+// Large single transfers are split so that the CRT's unsigned-int count never matters.
+constexpr unsigned int kMaxTransfer = 1u << 30;
+
+// False when text is not valid UTF-8: such a name cannot be meant for a real file.
+bool toWide(const std::string& text, std::wstring& wide) {
+  wide.clear();
+  if (text.empty()) return true;
+  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
+  const int length = static_cast<int>(text.size());
+  const int needed =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+  if (needed <= 0) return false;
+  wide.resize(static_cast<size_t>(needed));
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, &wide[0],
+                             needed) == needed;
+}
+
+// An unpaired surrogate (possible in NTFS names) becomes U+FFFD; such a name
+// then fails to open rather than naming some other file.
+std::string toUtf8(const wchar_t* wide, size_t length) {
+  if (length == 0 || length > static_cast<size_t>(INT_MAX)) return std::string();
+  const int count = static_cast<int>(length);
+  const int needed = WideCharToMultiByte(CP_UTF8, 0, wide, count, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return std::string();
+  std::string text(static_cast<size_t>(needed), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, count, &text[0], needed, nullptr, nullptr);
+  return text;
+}
+
+std::string toUtf8(const wchar_t* wide) {
+  return toUtf8(wide, wcslen(wide));
+}
+
+// Names are printed as UTF-8 bytes; a console shows them as such only while
+// its output code page is UTF-8, so it is switched for the run and put back.
+struct ConsoleCodePage {
+  ConsoleCodePage() {
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == INVALID_HANDLE_VALUE || out == nullptr) return;
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode)) return;  // a pipe or a file takes the bytes as they are
+    saved = GetConsoleOutputCP();
+    if (saved == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) saved = 0;
+  }
+  ~ConsoleCodePage() {
+    if (saved == 0) return;
+    std::fflush(stdout);
+    SetConsoleOutputCP(saved);
+  }
+  UINT saved = 0;
+};
+const ConsoleCodePage gConsoleCodePage;
+
+}  // namespace
+
+File::~File() {
+  if (fd >= 0) ::_close(fd);
+}
+
+File::File(File&& other) noexcept : fd(other.fd) {
+  other.fd = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd >= 0) ::_close(fd);
+    fd = other.fd;
+    other.fd = -1;
+  }
+  return *this;
+}
+
+bool File::openForReading(const std::string& path) {
+  if (fd >= 0) return false;
+  std::wstring wide;
+  if (!toWide(path, wide) || wide.empty()) return false;
+  const int opened = ::_wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (opened < 0) return false;
+  // Reserved names (CON, NUL, COM1) open as devices in any folder; only a
+  // file on disk is footage.
+  struct _stati64 info;
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(opened));
+  if (::_fstati64(opened, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG ||
+      handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) {
+    ::_close(opened);
+    return false;
+  }
+  fd = opened;
+  return true;
+}
+
+bool File::createNew(const std::string& path) {
+  if (fd >= 0) return false;
+  std::wstring wide;
+  if (!toWide(path, wide) || wide.empty()) return false;
+  // _O_EXCL fails on any existing entry, a link included, so nothing is written through one.
+  const int opened = ::_wopen(wide.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                              _S_IREAD | _S_IWRITE);
+  if (opened < 0) return false;
+  fd = opened;
+  return true;
+}
+
+bool File::seek(uint64_t position) {
+  if (fd < 0 || position > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (faultHits(FaultOp::Seek)) return false;
+  return ::_lseeki64(fd, static_cast<__int64>(position), SEEK_SET) != -1;
+}
+
+bool File::seekToEnd(uint64_t& position) {
+  if (fd < 0 || faultHits(FaultOp::Seek)) return false;
+  const __int64 end = ::_lseeki64(fd, 0, SEEK_END);
+  if (end < 0) return false;
+  position = static_cast<uint64_t>(end);
+  return true;
+}
+
+ReadResult File::read(void* into, size_t count) {
+  ReadResult result;
+  if (fd < 0) {
+    result.failed = true;
+    return result;
+  }
+  if (faultHits(FaultOp::Read)) {
+    errno = EIO;
+    result.failed = true;
+    return result;
+  }
+  auto* at = static_cast<uint8_t*>(into);
+  while (result.count < count) {
+    size_t want = count - result.count;
+    if (want > kMaxTransfer) want = kMaxTransfer;
+    const int got = ::_read(fd, at + result.count, static_cast<unsigned int>(want));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      result.failed = true;
+      return result;
+    }
+    if (got == 0) break;
+    result.count += static_cast<size_t>(got);
+  }
+  return result;
+}
+
+// Written at the offset and the position put back afterwards, so that a
+// write never moves where the next read starts, as on POSIX.
+bool File::writeAt(uint64_t offset, const void* data, size_t count) {
+  if (fd < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (faultHits(FaultOp::Write)) {
+    errno = EIO;
+    return false;
+  }
+  const __int64 saved = ::_telli64(fd);
+  if (saved < 0 || ::_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) == -1) return false;
+  const auto* at = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  bool written = true;
+  while (done < count) {
+    size_t want = count - done;
+    if (want > kMaxTransfer) want = kMaxTransfer;
+    const int put = ::_write(fd, at + done, static_cast<unsigned int>(want));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      written = false;
+      break;
+    }
+    done += static_cast<size_t>(put);
+  }
+  const bool restored = ::_lseeki64(fd, saved, SEEK_SET) != -1;
+  return written && restored;
+}
+
+bool File::truncate(uint64_t length) {
+  if (fd < 0 || length > static_cast<uint64_t>(INT64_MAX)) return false;
+  return ::_chsize_s(fd, static_cast<__int64>(length)) == 0;
+}
+
+bool File::close() {
+  if (fd < 0) return false;
+  const int closing = fd;
+  fd = -1;
+  const bool injected = faultHits(FaultOp::Close);
+  const bool closed = ::_close(closing) == 0;
+  return closed && !injected;
+}
+
+bool renameReplacing(const std::string& from, const std::string& to) {
+  if (faultHits(FaultOp::Rename)) return false;
+  std::wstring wideFrom;
+  std::wstring wideTo;
+  if (!toWide(from, wideFrom) || !toWide(to, wideTo)) return false;
+  // Write-through: the call returns only once the new name is on the disk.
+  return MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool removeFile(const std::string& path) {
+  std::wstring wide;
+  if (!toWide(path, wide)) return false;
+  return DeleteFileW(wide.c_str()) != 0;
+}
+
+bool isFolder(const std::string& path) {
+  std::wstring wide;
+  if (!toWide(path, wide) || wide.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool forEachFolderEntry(const std::string& folder,
+                        const std::function<void(const std::string&)>& visit) {
+  std::wstring pattern;
+  if (!toWide(folder, pattern)) return false;
+  if (pattern.empty()) pattern = L".";
+  if (pattern.back() != L'\\' && pattern.back() != L'/' && pattern.back() != L':') {
+    pattern += L'\\';
+  }
+  pattern += L'*';
+  WIN32_FIND_DATAW entry;
+  const HANDLE listing = FindFirstFileW(pattern.c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) {
+    // A drive's root lists no "." or "..", so an empty one has no entry at all.
+    return GetLastError() == ERROR_FILE_NOT_FOUND && isFolder(folder.empty() ? "." : folder);
+  }
+  do {
+    visit(toUtf8(entry.cFileName));
+  } while (FindNextFileW(listing, &entry));
+  FindClose(listing);
+  return true;
+}
+
+std::string currentFolder() {
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  for (;;) {
+    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0) return ".";
+    if (length < buffer.size()) return toUtf8(buffer.data(), length);
+    if (length > (DWORD{1} << 16)) return ".";
+    buffer.resize(length + 1);
+  }
+}
