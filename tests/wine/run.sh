@@ -23,12 +23,6 @@ fail() {
   failed=$((failed + 1))
   echo "FAILED: $1"
 }
-# check NAME COMMAND...: passes when the command succeeds.
-check() {
-  local name=$1
-  shift
-  if "$@"; then pass "$name"; else fail "$name"; fi
-}
 
 work=$(mktemp -d)
 export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -52,11 +46,11 @@ wineboot_pid=$!
 cmake -S "$repo" -B "$build/mingw" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >"$work/configure-mingw.log" ||
   { cat "$work/configure-mingw.log"; exit 1; }
-cmake --build "$build/mingw" -j"$jobs" -- --no-print-directory >"$work/build-mingw.log" 2>&1 ||
+cmake --build "$build/mingw" -j"$jobs" >"$work/build-mingw.log" 2>&1 ||
   { cat "$work/build-mingw.log"; exit 1; }
 cmake -S "$repo" -B "$build/linux" -DCMAKE_BUILD_TYPE=Release -DPRORESCUE_TESTS=OFF \
   >"$work/configure-linux.log" || { cat "$work/configure-linux.log"; exit 1; }
-cmake --build "$build/linux" -j"$jobs" -- --no-print-directory >"$work/build-linux.log" 2>&1 ||
+cmake --build "$build/linux" -j"$jobs" >"$work/build-linux.log" 2>&1 ||
   { cat "$work/build-linux.log"; exit 1; }
 exe="$build/mingw/prorescue.exe"
 linux_tool="$build/linux/prorescue"
@@ -274,6 +268,19 @@ check_same_bytes "second run: the movie is replaced by the same movie" \
 check_same_bytes "second run: the audio copy is replaced by the same copy" \
   "$work/recovery/linux/r_$wav_name" "$work/recovery/windows/r_$wav_name"
 
+echo "== an audio copy that cannot be written"
+# A folder holds the copy's name, so the rewrite fails and prints the name.
+cp -a "$recording" "$work/sources/blocked-audio"
+mkdir "$work/sources/blocked-audio/r_$wav_name"
+run_both blocked-audio "$work/sources/blocked-audio"
+compare_runs blocked-audio 0
+if grep -q -F "r_$wav_name" "$work/blocked-audio/windows.out"; then
+  pass "blocked-audio: the name is printed in UTF-8"
+else
+  fail "blocked-audio: the name is printed in UTF-8"
+  cat "$work/blocked-audio/windows.out"
+fi
+
 echo "== a folder named like a movie"
 run_both folder-movie "$folder_movie"
 compare_runs folder-movie 4
@@ -304,13 +311,20 @@ else
   fail "the .zip holds prorescue.exe and README.md"
   [ -f "$zip" ] && unzip -l "$zip"
 fi
-# The packed executable is stripped, so it is run rather than compared: in a
-# folder without "0.mt" it must stop as the built one does.
-mkdir -p "$work/unzipped" "$work/sources/no-meta"
-unzip -q -o "$zip" prorescue.exe -d "$work/unzipped" 2>/dev/null || true
-exe="$work/unzipped/prorescue.exe"
+# The packed executables are stripped, so they are run rather than compared:
+# in a folder without "0.mt" both must stop at the metadata.
+mkdir -p "$work/unpacked" "$work/sources/no-meta"
+[ -n "$deb" ] && dpkg-deb -x "$deb" "$work/unpacked"
+unzip -q -o "$zip" prorescue.exe -d "$work/unpacked" 2>/dev/null || true
+exe="$work/unpacked/prorescue.exe"
+linux_tool="$work/unpacked/usr/bin/prorescue"
 run_both no-meta "$work/sources/no-meta"
-compare_runs no-meta 1
+compare_runs no-meta 1 "packaged tools"
+if grep -q -x 'failed to read meta\.' "$work/no-meta/linux.out"; then
+  pass "packaged tools: the missing metadata is reported"
+else
+  fail "packaged tools: the missing metadata is reported"
+fi
 
 echo "wine: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
