@@ -63,39 +63,39 @@ void reportUnwritable(const std::string& copyName) {
 // Writes the image under a temporary name and renames it into place, so the
 // final name holds either what it held before or the complete copy, and a
 // link there is replaced rather than written through.
-bool publishCopy(const std::string& name, const std::string& copyName, const uint8_t* image,
-                 size_t size) {
+WavOutcome publishCopy(const std::string& name, const std::string& copyName, const uint8_t* image,
+                       size_t size) {
   // Checked first so that a large image is not written only to be thrown away.
   if (isFolder(copyName)) {
     reportUnwritable(copyName);
-    return false;
+    return WavOutcome::Refused;
   }
   const std::string tempName = temporaryName(copyName);
   // Removing the stale temp below must never reach the input itself.
   if (tempName == name) {
     reportUnwritable(copyName);
-    return false;
+    return WavOutcome::Refused;
   }
   // A temp left by a killed run is ours; whatever it is, it is replaced.
   removeFile(tempName);
   File copy;
   if (!copy.createNew(tempName)) {
     reportUnwritable(copyName);
-    return false;
+    return WavOutcome::Refused;
   }
   const bool written = copy.writeAt(0, image, size);
   const bool closed = copy.close();
   if (!written || !closed) {
     removeFile(tempName);
     std::printf("error writing file %s, no copy made!\n", copyName.c_str());
-    return false;
+    return WavOutcome::CopyFailed;
   }
   if (!renameReplacing(tempName, copyName)) {
     removeFile(tempName);
     reportUnwritable(copyName);
-    return false;
+    return WavOutcome::CopyFailed;
   }
-  return true;
+  return WavOutcome::Repaired;
 }
 
 }  // namespace
@@ -117,44 +117,48 @@ void fillCanonicalWavHeader(uint8_t* header, uint32_t fileSize) {
   store32le(header + 40, dataSize);
 }
 
-bool rewriteWavHeader(const std::string& name) {
+WavOutcome repairWav(const std::string& name) {
   File input;
   if (!input.openForReading(name)) {
     std::printf("unable to open %s!\n", name.c_str());
-    return false;
+    return WavOutcome::Refused;
   }
   uint64_t fileSize = 0;
   if (!input.seekToEnd(fileSize) || fileSize == 0) {
     std::puts("error seek.");
-    return false;
+    return WavOutcome::Refused;
   }
   // Refused before anything is allocated: the header would not fit the image.
   if (fileSize < kWavHeaderSize) {
     std::printf("wav file %s is shorter than a 44-byte header, skipped!\n", name.c_str());
-    return false;
+    return WavOutcome::Refused;
   }
   if (fileSize > kLargestWavSize) {
     std::printf("wav file %s is 2 GiB or larger, skipped!\n", name.c_str());
-    return false;
+    return WavOutcome::Refused;
   }
   const size_t size = static_cast<size_t>(fileSize);
   // Declared after the input so that the image is freed before the input closes.
   std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[size]);
   if (!image) {
     std::puts("err alloc.");
-    return false;
+    return WavOutcome::Refused;
   }
   if (!input.seek(0)) {
     std::puts("err read wav.");
-    return false;
+    return WavOutcome::Refused;
   }
   const ReadResult got = input.read(image.get(), size);
   if (got.failed || got.count != size) {
     std::puts("err read wav.");
-    return false;
+    return got.failed ? WavOutcome::Unreadable : WavOutcome::Refused;
   }
   // Only read from; a failed close cannot have lost anything.
   input.close();
   fillCanonicalWavHeader(image.get(), static_cast<uint32_t>(size));
   return publishCopy(name, "r_" + name, image.get(), size);
+}
+
+bool rewriteWavHeader(const std::string& name) {
+  return repairWav(name) == WavOutcome::Repaired;
 }

@@ -12,6 +12,14 @@ constexpr uint32_t kWavHeaderSize = 44;
 // declares no data rather than wrapping around.
 void fillCanonicalWavHeader(uint8_t* header, uint32_t fileSize);
 
-// Prints one line and returns false on every failure; prints nothing on success.
+// How a repair ended. An input that cannot be taken, or a copy name that
+// cannot be opened, is a refusal; an input that fails to read (a bad
+// sector) is unreadable; a copy that was begun but could not be written out
+// whole is a failure of the run's output.
+enum class WavOutcome { Repaired, Refused, Unreadable, CopyFailed };
+
+// Prints one line on every outcome but Repaired, and nothing on success.
 // The input is only ever read, and the copy appears under its name only whole.
+WavOutcome repairWav(const std::string& name);
+// True exactly when repairWav repaired the file.
 bool rewriteWavHeader(const std::string& name);

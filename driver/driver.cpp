@@ -42,6 +42,22 @@ int scanExitCode(ScanOutcome outcome, const ScanStats& stats) {
   return kExitRecovered;
 }
 
+// An audio file that cannot be taken leaves the code as it is; one that
+// could not be read, or whose copy could not be written, means the run's
+// output is incomplete.
+int audioExitCode(int code, WavOutcome outcome) {
+  switch (outcome) {
+    case WavOutcome::Repaired:
+    case WavOutcome::Refused:
+      return code;
+    case WavOutcome::Unreadable:
+      return code == kExitRecovered ? kExitSourceUnreadable : code;
+    case WavOutcome::CopyFailed:
+      return kExitMovieFailed;
+  }
+  return code;
+}
+
 int runStages(RecoveryContext& context) {
   if (!context.readRecordingMeta()) {
     std::puts("failed to read meta.");
@@ -71,9 +87,11 @@ int runStages(RecoveryContext& context) {
   const ScanOutcome outcome = scanFrames(context, source, stats);
   source.close();
   if (outcome != ScanOutcome::EndOfSource) return scanExitCode(outcome, stats);
-  if (!files.firstWavName.empty()) rewriteWavHeader(files.firstWavName);
-  if (!files.secondWavName.empty()) rewriteWavHeader(files.secondWavName);
-  return scanExitCode(outcome, stats);
+  int code = scanExitCode(outcome, stats);
+  for (const std::string* wav : {&files.firstWavName, &files.secondWavName}) {
+    if (!wav->empty()) code = audioExitCode(code, repairWav(*wav));
+  }
+  return code;
 }
 
 }  // namespace
