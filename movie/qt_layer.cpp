@@ -1,0 +1,385 @@
+// The call layer over our movie file writer: object lifetimes, the start
+// counts, the sample table kept as samples arrive, and the finished file.
+#include "movie/qt_layer.h"
+
+#include <cmath>
+#include <mutex>
+#include <new>
+
+namespace {
+
+std::mutex gStartMutex;
+uint64_t gStartCount = 0;
+uint64_t gEnterCount = 0;
+QtErr gMoviesError = kQtNoErr;
+
+constexpr size_t kLongestName = 255;
+constexpr const char* kTemporarySuffix = ".part";
+
+QtErr setMoviesError(QtErr error) {
+  gMoviesError = error;
+  return error;
+}
+
+// Names whose second character is '_' are passed over by the folder listing.
+bool isListingIgnored(const std::string& name) {
+  return name.size() >= 2 && name[1] == '_';
+}
+
+#ifdef _WIN32
+constexpr const char* kFolderSeparators = "\\/";
+#else
+constexpr const char* kFolderSeparators = "/";
+#endif
+
+uint64_t nameHash(const std::string& text) {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+std::string hexText(uint64_t value) {
+  std::string text(16, '0');
+  for (int i = 15; i >= 0; --i, value >>= 4) text[i] = "0123456789abcdef"[value & 0xF];
+  return text;
+}
+
+// Edits are kept in the movie's time scale, media times in the media's.
+uint64_t rescale(uint64_t value, int32_t from, int32_t to) {
+  if (from == to || from <= 0 || to <= 0) return value;
+  return static_cast<uint64_t>(std::llround(static_cast<long double>(value) * to / from));
+}
+
+// 'nclc' is handed over as a property but lives in the file as a 'colr' atom.
+bool extensionAtomFor(FourCC property, uint32_t size, FourCC& atomType) {
+  if (property == fourCC("pasp") && size == 8) {
+    atomType = fourCC("pasp");
+    return true;
+  }
+  if (property == fourCC("nclc") && size == 10) {
+    atomType = fourCC("colr");
+    return true;
+  }
+  if (property == fourCC("fiel") && size == 2) {
+    atomType = fourCC("fiel");
+    return true;
+  }
+  return false;
+}
+
+void appendDuration(MediaTable& table, uint32_t duration) {
+  if (!table.durations.empty() && table.durations.back().duration == duration) {
+    ++table.durations.back().count;
+    return;
+  }
+  table.durations.push_back({1, duration});
+}
+
+QtDataHandler* storageOf(const QtMedia* media) {
+  if (media->track == nullptr || media->track->movie == nullptr) return nullptr;
+  return media->track->movie->storage;
+}
+
+bool isUsableSample(const uint8_t* data, int64_t size, int64_t duration, int64_t displayOffset,
+                    int64_t sampleCount, uint32_t sampleFlags) {
+  // One sync sample at a time, shown in decode order: the table has no room
+  // for anything else.
+  return data != nullptr && size > 0 && size <= INT32_MAX && duration > 0 &&
+         duration <= INT32_MAX && displayOffset == 0 && sampleCount == 1 && sampleFlags == 0;
+}
+
+bool writeFinishedMovie(QtDataHandler& storage, const Bytes& moov) {
+  const uint64_t end = storage.dataEnd + moov.size();
+  const Bytes header = mdatHeader(storage.dataEnd - kSampleDataOffset);
+  return storage.file.writeAt(storage.dataEnd, moov.data(), moov.size()) &&
+         storage.file.truncate(end) &&
+         storage.file.writeAt(kMdatHeaderOffset, header.data(), header.size());
+}
+
+}  // namespace
+
+QtErr qtInitialize(uint32_t) {
+  std::lock_guard<std::mutex> lock(gStartMutex);
+  ++gStartCount;
+  return kQtNoErr;
+}
+
+void qtTerminate() {
+  std::lock_guard<std::mutex> lock(gStartMutex);
+  if (gStartCount > 0) --gStartCount;
+}
+
+QtErr qtEnterMovies() {
+  std::lock_guard<std::mutex> lock(gStartMutex);
+  if (gStartCount == 0) return kQtNotEnteredErr;
+  ++gEnterCount;
+  return kQtNoErr;
+}
+
+void qtExitMovies() {
+  std::lock_guard<std::mutex> lock(gStartMutex);
+  if (gEnterCount > 0) --gEnterCount;
+}
+
+QtErr qtGetMoviesError() {
+  return gMoviesError;
+}
+
+std::string qtTemporaryPath(const std::string& path) {
+  const size_t cut = path.find_last_of(kFolderSeparators);
+  const std::string folder = cut == std::string::npos ? "" : path.substr(0, cut + 1);
+  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  const std::string beside = name + kTemporarySuffix;
+  if (isListingIgnored(name) && beside.size() <= kLongestName) return folder + beside;
+  return folder + "p_" + hexText(nameHash(name)) + kTemporarySuffix;
+}
+
+QtErr qtNewDataReferenceFromPath(const std::string& path, QtHandle*& dataRef,
+                                 uint32_t& dataRefType) {
+  if (path.empty() || path.find('\0') != std::string::npos) return kQtParamErr;
+  auto* handle = new (std::nothrow) QtHandle;
+  if (handle == nullptr) return kQtMemFullErr;
+  handle->bytes.assign(path.begin(), path.end());
+  dataRef = handle;
+  dataRefType = kQtAliasDataRef;
+  return kQtNoErr;
+}
+
+// The existing file at the final name is never opened: the movie is written
+// under a temporary name and renamed over it, so a link there is replaced
+// rather than written through.
+QtErr qtCreateMovieStorage(const QtHandle* dataRef, uint32_t dataRefType, FourCC, int16_t, uint32_t,
+                           QtDataHandler*& storage, QtMovie*& movie) {
+  if (dataRef == nullptr || dataRefType != kQtAliasDataRef) return kQtParamErr;
+  const std::string finalPath(dataRef->bytes.begin(), dataRef->bytes.end());
+  if (isFolder(finalPath)) return kQtDuplicateNameErr;
+  auto* opened = new (std::nothrow) QtDataHandler;
+  auto* created = new (std::nothrow) QtMovie;
+  if (opened == nullptr || created == nullptr) {
+    delete opened;
+    delete created;
+    return kQtMemFullErr;
+  }
+  opened->finalPath = finalPath;
+  opened->tempPath = qtTemporaryPath(finalPath);
+  removeFile(opened->tempPath);  // left by a run that was killed
+  const Bytes start = movieFileStart();
+  if (!opened->file.createNew(opened->tempPath)) {
+    delete opened;
+    delete created;
+    return kQtIoErr;
+  }
+  if (!opened->file.writeAt(0, start.data(), start.size())) {
+    opened->file.close();
+    removeFile(opened->tempPath);
+    delete opened;
+    delete created;
+    return kQtIoErr;
+  }
+  opened->movie = created;
+  created->storage = opened;
+  storage = opened;
+  movie = created;
+  return kQtNoErr;
+}
+
+void qtSetMovieTimeScale(QtMovie* movie, int32_t timeScale) {
+  if (movie == nullptr || timeScale <= 0) return;
+  movie->timeScale = timeScale;
+}
+
+QtTrack* qtNewMovieTrack(QtMovie* movie, int64_t width, int64_t height, int16_t volume) {
+  if (movie == nullptr) {
+    setMoviesError(kQtInvalidMovieErr);
+    return nullptr;
+  }
+  const bool sizeFits =
+      width >= 1 && width <= kQtLargestTrackSide && height >= 1 && height <= kQtLargestTrackSide;
+  if (movie->track != nullptr || !sizeFits) {
+    setMoviesError(kQtParamErr);
+    return nullptr;
+  }
+  auto* track = new (std::nothrow) QtTrack;
+  if (track == nullptr) {
+    setMoviesError(kQtMemFullErr);
+    return nullptr;
+  }
+  track->header.width = static_cast<uint32_t>(width);
+  track->header.height = static_cast<uint32_t>(height);
+  track->header.volume = volume;
+  track->movie = movie;
+  movie->track = track;
+  setMoviesError(kQtNoErr);
+  return track;
+}
+
+QtMedia* qtNewTrackMedia(QtTrack* track, FourCC mediaType, int32_t timeScale,
+                         const QtHandle* dataRef, uint32_t) {
+  if (track == nullptr) {
+    setMoviesError(kQtInvalidTrackErr);
+    return nullptr;
+  }
+  // Only video whose samples live in the movie's own file can be written.
+  if (track->media != nullptr || mediaType != kQtVideoMedia || timeScale <= 0 ||
+      dataRef != nullptr) {
+    setMoviesError(kQtParamErr);
+    return nullptr;
+  }
+  auto* media = new (std::nothrow) QtMedia;
+  if (media == nullptr) {
+    setMoviesError(kQtMemFullErr);
+    return nullptr;
+  }
+  media->table.type = mediaType;
+  media->table.timeScale = timeScale;
+  media->track = track;
+  track->media = media;
+  setMoviesError(kQtNoErr);
+  return media;
+}
+
+QtHandle* qtNewHandleClear(size_t size) {
+  auto* handle = new (std::nothrow) QtHandle;
+  if (handle == nullptr) return nullptr;
+  handle->bytes.assign(size, 0);
+  return handle;
+}
+
+QtErr qtImageDescriptionSetProperty(QtHandle* description, FourCC propertyClass, FourCC property,
+                                    uint32_t size, const uint8_t* payload) {
+  if (description == nullptr || description->bytes.size() < 16 || payload == nullptr) {
+    return kQtParamErr;
+  }
+  FourCC atomType = 0;
+  if (propertyClass != kQtDescriptionClass || !extensionAtomFor(property, size, atomType)) {
+    return kQtParamErr;
+  }
+  appendDescriptionExtension(description->bytes, atomType, payload, size);
+  return kQtNoErr;
+}
+
+QtErr qtBeginMediaEdits(QtMedia* media, const QtHandle* description) {
+  if (media == nullptr) return kQtInvalidMediaErr;
+  if (description != nullptr) {
+    if (description->bytes.size() < 16) return kQtBadImageDescriptionErr;
+    if (media->table.description.empty()) media->table.description = description->bytes;
+  }
+  media->editing = true;
+  return kQtNoErr;
+}
+
+QtErr qtEndMediaEdits(QtMedia* media) {
+  if (media == nullptr) return kQtInvalidMediaErr;
+  media->editing = false;
+  return kQtNoErr;
+}
+
+// A sample whose bytes did not all reach the file is not recorded, and the
+// next one is written at the same offset: the table always matches the file.
+QtErr qtAddMediaSample(QtMedia* media, const uint8_t* data, int64_t size, int64_t decodeDuration,
+                       int64_t displayOffset, const QtHandle* description, int64_t sampleCount,
+                       uint32_t sampleFlags, int64_t* decodeTime) {
+  if (media == nullptr) return kQtInvalidMediaErr;
+  if (!media->editing) return kQtMediaNotEditingErr;
+  QtDataHandler* storage = storageOf(media);
+  if (storage == nullptr || !storage->file.isOpen()) return kQtInvalidMovieErr;
+  if (!isUsableSample(data, size, decodeDuration, displayOffset, sampleCount, sampleFlags)) {
+    return kQtParamErr;
+  }
+  MediaTable& table = media->table;
+  if (description != nullptr && table.description.empty()) table.description = description->bytes;
+  if (table.description.empty()) return kQtBadImageDescriptionErr;
+  if (description != nullptr && description->bytes != table.description) {
+    return kQtBadImageDescriptionErr;  // a media of ours carries one description
+  }
+  if (table.samples.size() >= UINT32_MAX) return kQtParamErr;
+  const uint64_t offset = storage->dataEnd;
+  if (!storage->file.writeAt(offset, data, static_cast<size_t>(size))) return kQtIoErr;
+  if (decodeTime != nullptr) *decodeTime = static_cast<int64_t>(mediaDuration(table));
+  table.samples.push_back({offset, static_cast<uint32_t>(size)});
+  appendDuration(table, static_cast<uint32_t>(decodeDuration));
+  storage->dataEnd = offset + static_cast<uint64_t>(size);
+  return kQtNoErr;
+}
+
+int64_t qtGetMediaDuration(const QtMedia* media) {
+  if (media == nullptr) return 0;
+  return static_cast<int64_t>(mediaDuration(media->table));
+}
+
+// One edit at the start of the track is all our tracks hold; an empty
+// insertion adds nothing.
+QtErr qtInsertMediaIntoTrack(QtTrack* track, int64_t trackStart, int64_t mediaTime,
+                             int64_t duration, uint32_t rate) {
+  if (track == nullptr) return kQtInvalidTrackErr;
+  if (track->media == nullptr) return kQtInvalidMediaErr;
+  if (trackStart != 0 || track->header.hasEdit || mediaTime < 0 || duration < 0) {
+    return kQtParamErr;
+  }
+  if (duration == 0) return kQtNoErr;
+  const MediaTable& table = track->media->table;
+  if (static_cast<uint64_t>(mediaTime) + static_cast<uint64_t>(duration) > mediaDuration(table)) {
+    return kQtParamErr;
+  }
+  const int32_t movieScale = track->movie != nullptr ? track->movie->timeScale : table.timeScale;
+  track->header.hasEdit = true;
+  track->header.editDuration =
+      rescale(static_cast<uint64_t>(duration), table.timeScale, movieScale);
+  track->header.editMediaTime = mediaTime;
+  track->header.editRate = rate;
+  return kQtNoErr;
+}
+
+QtErr qtAddMovieToStorage(QtMovie* movie, QtDataHandler* storage) {
+  if (movie == nullptr) return kQtInvalidMovieErr;
+  if (storage == nullptr || storage->movie != movie) return kQtParamErr;
+  if (!storage->file.isOpen()) return kQtIoErr;
+  const QtTrack* track = movie->track;
+  const QtMedia* media = track != nullptr ? track->media : nullptr;
+  MovieHeader header;
+  header.timeScale = movie->timeScale;
+  header.duration = track != nullptr && track->header.hasEdit ? track->header.editDuration : 0;
+  header.nextTrackId = track != nullptr ? track->header.id + 1 : 1;
+  const Bytes moov = buildMoov(header, track != nullptr ? &track->header : nullptr,
+                               media != nullptr ? &media->table : nullptr);
+  storage->movieWritten = writeFinishedMovie(*storage, moov);
+  return storage->movieWritten ? kQtNoErr : kQtIoErr;
+}
+
+QtErr qtCloseMovieStorage(QtDataHandler* storage) {
+  if (storage == nullptr) return kQtParamErr;
+  const bool closed = storage->file.close();
+  const bool placed =
+      storage->movieWritten && closed && renameReplacing(storage->tempPath, storage->finalPath);
+  if (!placed) removeFile(storage->tempPath);
+  if (storage->movie != nullptr) storage->movie->storage = nullptr;
+  delete storage;
+  return placed ? kQtNoErr : kQtIoErr;
+}
+
+void qtDisposeHandle(QtHandle* handle) {
+  delete handle;
+}
+
+void qtDisposeTrackMedia(QtMedia* media) {
+  if (media == nullptr) return;
+  if (media->track != nullptr) media->track->media = nullptr;
+  delete media;
+}
+
+void qtDisposeMovieTrack(QtTrack* track) {
+  if (track == nullptr) return;
+  if (track->media != nullptr) track->media->track = nullptr;
+  if (track->movie != nullptr) track->movie->track = nullptr;
+  delete track;
+}
+
+void qtDisposeMovie(QtMovie* movie) {
+  if (movie == nullptr) return;
+  if (movie->storage != nullptr) movie->storage->movie = nullptr;
+  if (movie->track != nullptr) movie->track->movie = nullptr;
+  delete movie;
+}

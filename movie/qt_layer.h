@@ -1,0 +1,118 @@
+// The QuickTime-style call layer the movie writer talks to, standing where
+// Apple's runtime stood: the same calls and objects, carried out by our own
+// QuickTime file writer. Each call returns 0 or a 16-bit error code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "movie/atoms.h"
+#include "platform/bytes.h"
+#include "platform/file.h"
+
+using QtErr = int16_t;
+constexpr QtErr kQtNoErr = 0;
+constexpr QtErr kQtIoErr = -36;
+constexpr QtErr kQtDuplicateNameErr = -48;
+constexpr QtErr kQtParamErr = -50;
+constexpr QtErr kQtMemFullErr = -108;
+constexpr QtErr kQtBadImageDescriptionErr = -2001;
+constexpr QtErr kQtInvalidMediaErr = -2008;
+constexpr QtErr kQtInvalidTrackErr = -2009;
+constexpr QtErr kQtInvalidMovieErr = -2010;
+constexpr QtErr kQtNotEnteredErr = -2020;
+constexpr QtErr kQtMediaNotEditingErr = -2050;
+
+constexpr FourCC kQtAliasDataRef = fourCC("alis");
+constexpr FourCC kQtVideoMedia = fourCC("vide");
+constexpr FourCC kQtDescriptionClass = fourCC("idsc");
+constexpr uint32_t kQtCreateDeleteExisting = 0x80000000;
+constexpr uint32_t kQtCreateNoResourceFile = 0x10000000;
+constexpr uint32_t kQtLargestTrackSide = 65535;
+
+// A block of bytes. As a data reference it holds the path; as an image
+// description it holds the sample description entry in file byte order.
+struct QtHandle {
+  Bytes bytes;
+};
+
+struct QtMovie;
+struct QtTrack;
+struct QtMedia;
+
+// The open output: samples are written at dataEnd as they arrive, under a
+// temporary name that becomes the final one only when the movie is complete.
+struct QtDataHandler {
+  File file;
+  std::string finalPath;
+  std::string tempPath;
+  uint64_t dataEnd = kSampleDataOffset;
+  bool movieWritten = false;
+  QtMovie* movie = nullptr;
+};
+
+struct QtMovie {
+  int32_t timeScale = 600;
+  QtDataHandler* storage = nullptr;
+  QtTrack* track = nullptr;  // the one track a movie of ours holds
+};
+
+struct QtTrack {
+  QtMovie* movie = nullptr;
+  QtMedia* media = nullptr;
+  TrackHeader header;
+};
+
+struct QtMedia {
+  QtTrack* track = nullptr;
+  MediaTable table;
+  bool editing = false;
+};
+
+// Starts are counted per process; a stop at count 0 does nothing.
+QtErr qtInitialize(uint32_t flags);
+void qtTerminate();
+QtErr qtEnterMovies();
+void qtExitMovies();
+QtErr qtGetMoviesError();
+
+// The name of the temporary file written beside path; within 255 bytes and
+// never taken for footage by the folder listing.
+std::string qtTemporaryPath(const std::string& path);
+
+QtErr qtNewDataReferenceFromPath(const std::string& path, QtHandle*& dataRef,
+                                 uint32_t& dataRefType);
+QtErr qtCreateMovieStorage(const QtHandle* dataRef, uint32_t dataRefType, FourCC creator,
+                           int16_t scriptCode, uint32_t createFlags, QtDataHandler*& storage,
+                           QtMovie*& movie);
+void qtSetMovieTimeScale(QtMovie* movie, int32_t timeScale);
+// Width and height in whole pixels, each within 1..kQtLargestTrackSide;
+// null on failure, with the reason left for qtGetMoviesError.
+QtTrack* qtNewMovieTrack(QtMovie* movie, int64_t width, int64_t height, int16_t volume);
+// A null dataRef keeps the samples in the movie's own storage.
+QtMedia* qtNewTrackMedia(QtTrack* track, FourCC mediaType, int32_t timeScale,
+                         const QtHandle* dataRef, uint32_t dataRefType);
+QtHandle* qtNewHandleClear(size_t size);
+// Payload in file byte order; the 'nclc' property becomes a 'colr' atom.
+QtErr qtImageDescriptionSetProperty(QtHandle* description, FourCC propertyClass, FourCC property,
+                                    uint32_t size, const uint8_t* payload);
+// The media takes its sample description here, so that a movie closed
+// before any sample still declares what its track would carry.
+QtErr qtBeginMediaEdits(QtMedia* media, const QtHandle* description);
+QtErr qtEndMediaEdits(QtMedia* media);
+// Writes the bytes straight from data into the file; nothing is kept of them.
+QtErr qtAddMediaSample(QtMedia* media, const uint8_t* data, int64_t size, int64_t decodeDuration,
+                       int64_t displayOffset, const QtHandle* description, int64_t sampleCount,
+                       uint32_t sampleFlags, int64_t* decodeTime);
+int64_t qtGetMediaDuration(const QtMedia* media);
+QtErr qtInsertMediaIntoTrack(QtTrack* track, int64_t trackStart, int64_t mediaTime,
+                             int64_t mediaDuration, uint32_t rate);
+QtErr qtAddMovieToStorage(QtMovie* movie, QtDataHandler* storage);
+// Closes the file and puts it under its final name, or removes it when the
+// movie never reached it whole.
+QtErr qtCloseMovieStorage(QtDataHandler* storage);
+
+void qtDisposeHandle(QtHandle* handle);
+void qtDisposeTrackMedia(QtMedia* media);
+void qtDisposeMovieTrack(QtTrack* track);
+void qtDisposeMovie(QtMovie* movie);
