@@ -167,7 +167,7 @@ normalized() {
   sed -e 's/\r$//' "$file" | WF="$windows_folder" UF="$folder" perl -pe \
     's/\Q$ENV{WF}\E\\/<folder>\//g; s/\Q$ENV{UF}\E\//<folder>\//g'
 }
-# compare_runs CASE CODE [TITLE]
+# compare_runs CASE CODE|same [TITLE]
 compare_runs() {
   local label=$1 expected_code=$2
   local title=${3:-$1}
@@ -175,6 +175,8 @@ compare_runs() {
   local linux_code windows_code
   linux_code=$(cat "$dir/linux.code")
   windows_code=$(cat "$dir/windows.code")
+  # "same" leaves the code to the driver's own tests and asks only for agreement.
+  [ "$expected_code" = same ] && expected_code=$linux_code
   if [ "$linux_code" = "$expected_code" ] && [ "$windows_code" = "$expected_code" ]; then
     pass "$title: both exit with $expected_code"
   else
@@ -273,7 +275,7 @@ echo "== an audio copy that cannot be written"
 cp -a "$recording" "$work/sources/blocked-audio"
 mkdir "$work/sources/blocked-audio/r_$wav_name"
 run_both blocked-audio "$work/sources/blocked-audio"
-compare_runs blocked-audio 0
+compare_runs blocked-audio same
 if grep -q -F "r_$wav_name" "$work/blocked-audio/windows.out"; then
   pass "blocked-audio: the name is printed in UTF-8"
 else
