@@ -11,6 +11,7 @@
 
 #include "movie/recovery_context.h"
 #include "platform/file.h"
+#include "tests/atom_reader.h"
 #include "tests/support.h"
 
 namespace {
@@ -87,15 +88,21 @@ struct ScanRun {
   ScanOutcome outcome = ScanOutcome::EndOfSource;
   ScanStats stats;
   std::string out;
+  std::vector<Bytes> samples;  // what the finished movie holds
 };
 
-// Scans a source with a real context whose movie lives in the same folder.
-// The source is left at an odd position first: every read must seek.
+// Scans a source with a real context whose movie lives in the same folder,
+// then finishes the movie and reads its samples back. The source is left at
+// an odd position first: every read must seek.
 ScanRun scan(const TempDir& dir, const std::string& sourceName, const FaultPlan& plan = {}) {
   ScanRun run;
   RecoveryContext context;
   std::memcpy(context.meta.shot.bytes, testing_support::shotPayload({}).data(), kShotInfoSize);
-  context.createMovie(dir.file("r_" + sourceName));
+  const std::string moviePath = dir.file("r_" + sourceName);
+  if (!context.createMovie(moviePath)) {
+    ADD_FAILURE() << "movie not created";
+    return run;
+  }
   File source;
   if (!source.openForReading(dir.file(sourceName)) || !source.seek(12345)) {
     ADD_FAILURE() << "source not opened";
@@ -106,7 +113,43 @@ ScanRun scan(const TempDir& dir, const std::string& sourceName, const FaultPlan&
   run.outcome = scanFrames(context, source, run.stats);
   clearFaultPlan();
   run.out = captured.finish();
+  EXPECT_TRUE(context.finishMovie());
+  testing_support::MovieFile movie;
+  testing_support::TrackSamples track;
+  EXPECT_TRUE(testing_support::readMovieFile(moviePath, movie)) << movie.error;
+  EXPECT_TRUE(testing_support::readTrackSamples(movie, track));
+  EXPECT_TRUE(testing_support::readSampleBytes(movie, track, run.samples));
   return run;
+}
+
+Bytes sourceBytes(const std::string& path, uint64_t at, uint32_t size) {
+  Bytes bytes(size);
+  File source;
+  if (!source.openForReading(path) || !source.seek(at) ||
+      source.read(bytes.data(), size).count != size) {
+    ADD_FAILURE() << "source bytes not read";
+  }
+  return bytes;
+}
+
+// The frames that an expected scan takes: every "size @ offset" line whose
+// frame lies inside the source, in order.
+std::vector<Bytes> framesOfLines(const std::string& path, uint64_t length,
+                                 const std::string& lines) {
+  std::vector<Bytes> frames;
+  size_t begin = 0;
+  while (begin < lines.size()) {
+    const size_t end = lines.find('\n', begin);
+    const std::string line = lines.substr(begin, end - begin);
+    begin = end + 1;
+    const size_t at = line.find(" @ ");
+    if (at == std::string::npos) continue;
+    const uint64_t size = std::stoull(line.substr(0, at));
+    const uint64_t offset = std::stoull(line.substr(at + 3));
+    if (offset + size <= length)
+      frames.push_back(sourceBytes(path, offset, static_cast<uint32_t>(size)));
+  }
+  return frames;
 }
 
 void clearWindow() {
@@ -165,6 +208,25 @@ TEST(FindFrameMarker, NeverLooksPastTheBuffer) {
   place(last, Bytes(16, 0));
   EXPECT_EQ(findFrameMarker(last - 64, INT32_MAX), -1);
 }
+
+// Holes in tmpfs read at memory speed; on disk, reading gigabytes of holes
+// takes many seconds.
+struct ScopedTempBase {
+  explicit ScopedTempBase(const char* folder) {
+    if (const char* base = std::getenv("TMPDIR")) saved = base;
+    hadBase = std::getenv("TMPDIR") != nullptr;
+    if (isFolder(folder)) ::setenv("TMPDIR", folder, 1);
+  }
+  ~ScopedTempBase() {
+    if (hadBase) {
+      ::setenv("TMPDIR", saved.c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+  std::string saved;
+  bool hadBase = false;
+};
 
 struct ScanCase {
   const char* name;
@@ -260,6 +322,7 @@ std::vector<ScanCase> scanCases() {
 }
 
 TEST(ScanFrames, LinesAndFramesTaken) {
+  ScopedTempBase inMemory("/dev/shm");
   for (const ScanCase& c : scanCases()) {
     TempDir dir;
     writeSource(dir.file("clip.mov"), c.length, c.pieces, c.sparse);
@@ -267,28 +330,11 @@ TEST(ScanFrames, LinesAndFramesTaken) {
     EXPECT_EQ(run.out, c.expected) << c.name;
     EXPECT_EQ(run.outcome, ScanOutcome::EndOfSource) << c.name;
     EXPECT_EQ(run.stats.framesFound, c.framesFound) << c.name;
+    EXPECT_EQ(run.stats.framesRefused, 0u) << c.name;
     EXPECT_EQ(run.stats.unreadableRegions, 0u) << c.name;
+    EXPECT_TRUE(run.samples == framesOfLines(dir.file("clip.mov"), c.length, c.expected)) << c.name;
   }
 }
-
-// Holes in tmpfs read at memory speed; on disk, reading gigabytes of holes
-// takes many seconds.
-struct ScopedTempBase {
-  explicit ScopedTempBase(const char* folder) {
-    if (const char* base = std::getenv("TMPDIR")) saved = base;
-    hadBase = std::getenv("TMPDIR") != nullptr;
-    if (isFolder(folder)) ::setenv("TMPDIR", folder, 1);
-  }
-  ~ScopedTempBase() {
-    if (hadBase) {
-      ::setenv("TMPDIR", saved.c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
-  }
-  std::string saved;
-  bool hadBase = false;
-};
 
 TEST(ScanFrames, OffsetsBeyondFourGiB) {
   ScopedTempBase inMemory("/dev/shm");
@@ -298,6 +344,22 @@ TEST(ScanFrames, OffsetsBeyondFourGiB) {
   const ScanRun run = scan(dir, "clip.mov");
   EXPECT_EQ(run.out, "100 @ 5368709123\n" + kEnd);
   EXPECT_EQ(run.stats.framesFound, 1u);
+  EXPECT_TRUE(run.samples == std::vector<Bytes>{frame(100)});
+}
+
+// The movie's one write per frame fails for the second frame only.
+TEST(ScanFrames, RefusedFrameIsSteppedOver) {
+  TempDir dir;
+  const Bytes first = frame(3000);
+  const Bytes refused = frameHidingHeader(20000);
+  const Bytes last = frame(1000, "ZARO");
+  writeSource(dir.file("clip.mov"), 200000, {{0, first}, {5000, refused}, {40000, last}});
+  const ScanRun run = scan(dir, "clip.mov", {FaultOp::Write, 2, false});
+  EXPECT_EQ(run.out, frameLine(3000, 0) + frameLine(20000, 5000) + "Error write sample!" +
+                         frameLine(1000, 40000) + kEnd);
+  EXPECT_EQ(run.stats.framesFound, 3u);
+  EXPECT_EQ(run.stats.framesRefused, 1u);
+  EXPECT_TRUE(run.samples == (std::vector<Bytes>{first, last}));
 }
 
 struct FaultCase {
@@ -371,6 +433,7 @@ TEST(ScanFrames, ReadAndSeekFaults) {
     EXPECT_EQ(run.outcome, c.outcome) << c.name;
     EXPECT_EQ(run.stats.framesFound, c.framesFound) << c.name;
     EXPECT_EQ(run.stats.unreadableRegions, c.unreadableRegions) << c.name;
+    EXPECT_EQ(run.samples.size(), c.framesFound) << c.name;
   }
 }
 

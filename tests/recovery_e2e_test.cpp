@@ -1,0 +1,119 @@
+// The built tool on damaged recordings of real ProRes in every flavour: its
+// lines, its exit code, and a rebuilt movie that ffmpeg decodes to the very
+// frames the camera recorded.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/ffprobe.h"
+#include "tests/prores_fixtures.h"
+#include "tests/support.h"
+
+namespace {
+
+using namespace testing_support;
+
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+constexpr int kFrames = 12;
+
+class ProresRecovery : public ::testing::Test {
+ protected:
+  // Encoding is the slow part, so each flavour is made once for the suite.
+  static void SetUpTestSuite() {
+    clipFolder = std::make_unique<TempDir>();
+    clips = std::make_unique<std::vector<ProresClip>>();
+    for (const ProresFlavour& flavour : kProresFlavours) {
+      ProresClip clip;
+      if (!makeProresClip(clipFolder->path, flavour, kFrames, kWidth, kHeight, clip)) return;
+      clips->push_back(clip);
+    }
+  }
+  static void TearDownTestSuite() {
+    clips.reset();
+    clipFolder.reset();
+  }
+  void SetUp() override {
+    ASSERT_EQ(clips->size(), kProresFlavours.size()) << "the clips could not be made";
+  }
+
+  static std::unique_ptr<TempDir> clipFolder;
+  static std::unique_ptr<std::vector<ProresClip>> clips;
+};
+
+std::unique_ptr<TempDir> ProresRecovery::clipFolder;
+std::unique_ptr<std::vector<ProresClip>> ProresRecovery::clips;
+
+// Runs the tool on the recording and checks everything a user would see.
+void expectRecovered(const ProresClip& clip, const Recording& recording, const char* damage) {
+  SCOPED_TRACE(std::string(clip.flavour.name) + ", " + damage);
+  TempDir dir;
+  ShotValues shot;
+  shot.width = clip.width;
+  shot.height = clip.height;
+  shot.reportedRate = clip.flavour.frameRate;
+  shot.frameRate = clip.flavour.frameRate;
+  shot.codecId = clip.flavour.codecId;
+  writeFile(dir.file("0.mt"), goodMeta(shot, kFrames));
+  writeFile(dir.file("A001.mov"), recording.bytes);
+
+  const ToolRun run = runTool(dir.path);
+  size_t taken = 0;
+  char geometry[64];
+  std::snprintf(geometry, sizeof geometry, "%dx%d@%f\n", clip.width, clip.height,
+                static_cast<double>(clip.flavour.frameRate));
+  EXPECT_EQ(run.out, "max frame number = " + std::to_string(kFrames) + "\n" + geometry +
+                         expectedScanLines(recording, taken));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(readFile(dir.file("A001.mov")), recording.bytes) << "the source was changed";
+
+  const std::string rebuilt = dir.file("r_A001.mov");
+  const ProbeResult probe = probeMovie(rebuilt);
+  EXPECT_EQ(probe.errors, "");
+  ASSERT_EQ(probe.streams.size(), 1u) << "ffprobe exit " << probe.exitCode << ": " << probe.json;
+  const ProbedStream& stream = probe.streams[0];
+  EXPECT_EQ(stream.codecTag, clip.flavour.codecTag);
+  EXPECT_EQ(stream.width, clip.width);
+  EXPECT_EQ(stream.height, clip.height);
+  EXPECT_EQ(stream.frameRate, clip.flavour.probedRate);
+  EXPECT_EQ(stream.packets, static_cast<long long>(taken));
+
+  const std::vector<std::string> original(clip.hashes.begin(), clip.hashes.begin() + taken);
+  EXPECT_EQ(frameHashes(rebuilt), original);
+}
+
+TEST_F(ProresRecovery, IndexLostKeepsEveryFrameAWindowReaches) {
+  for (const ProresClip& clip : *clips) {
+    const Recording recording = withIndexLost(clip);
+    // Proxy frames are smaller than a window, so the last one is not met.
+    expectRecovered(clip, recording, "index lost");
+  }
+}
+
+TEST_F(ProresRecovery, CutInsideAFrameKeepsTheFramesBeforeIt) {
+  for (const ProresClip& clip : *clips) {
+    const Recording whole = withIndexLost(clip);
+    const FrameSpan& middle = whole.frames[kFrames / 2];
+    // Cut just short of the frame's end: where a window still fits at its
+    // start, its line is printed, but it is never taken.
+    expectRecovered(clip, cutInsideFrame(whole, kFrames / 2, middle.size - 1), "cut late");
+    // Cut near its start: too little is left for a window, so it is not met.
+    expectRecovered(clip, cutInsideFrame(whole, kFrames / 2, 100), "cut early");
+  }
+}
+
+TEST_F(ProresRecovery, GarbageBetweenFramesIsPassedOver) {
+  for (const ProresClip& clip : *clips) {
+    const Recording recording = withGarbageBetween(clip);
+    size_t taken = 0;
+    expectedScanLines(recording, taken);
+    EXPECT_EQ(taken, clip.frames.size()) << clip.flavour.name;
+    expectRecovered(clip, recording, "garbage between frames");
+  }
+}
+
+}  // namespace
