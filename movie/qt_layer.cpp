@@ -3,6 +3,7 @@
 #include "movie/qt_layer.h"
 
 #include <cmath>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -53,21 +54,21 @@ uint64_t rescale(uint64_t value, int32_t from, int32_t to) {
   return static_cast<uint64_t>(std::llround(static_cast<long double>(value) * to / from));
 }
 
+struct Extension {
+  FourCC property;
+  uint32_t size;
+  FourCC atomType;
+};
 // 'nclc' is handed over as a property but lives in the file as a 'colr' atom.
-bool extensionAtomFor(FourCC property, uint32_t size, FourCC& atomType) {
-  if (property == fourCC("pasp") && size == 8) {
-    atomType = fourCC("pasp");
-    return true;
+constexpr Extension kExtensions[] = {{fourCC("pasp"), 8, fourCC("pasp")},
+                                     {fourCC("nclc"), 10, fourCC("colr")},
+                                     {fourCC("fiel"), 2, fourCC("fiel")}};
+
+const Extension* findExtension(FourCC property, uint32_t size) {
+  for (const Extension& extension : kExtensions) {
+    if (extension.property == property && extension.size == size) return &extension;
   }
-  if (property == fourCC("nclc") && size == 10) {
-    atomType = fourCC("colr");
-    return true;
-  }
-  if (property == fourCC("fiel") && size == 2) {
-    atomType = fourCC("fiel");
-    return true;
-  }
-  return false;
+  return nullptr;
 }
 
 void appendDuration(MediaTable& table, uint32_t duration) {
@@ -156,33 +157,23 @@ QtErr qtCreateMovieStorage(const QtHandle* dataRef, uint32_t dataRefType, FourCC
   if (dataRef == nullptr || dataRefType != kQtAliasDataRef) return kQtParamErr;
   const std::string finalPath(dataRef->bytes.begin(), dataRef->bytes.end());
   if (isFolder(finalPath)) return kQtDuplicateNameErr;
-  auto* opened = new (std::nothrow) QtDataHandler;
-  auto* created = new (std::nothrow) QtMovie;
-  if (opened == nullptr || created == nullptr) {
-    delete opened;
-    delete created;
-    return kQtMemFullErr;
-  }
+  std::unique_ptr<QtDataHandler> opened(new (std::nothrow) QtDataHandler);
+  std::unique_ptr<QtMovie> created(new (std::nothrow) QtMovie);
+  if (opened == nullptr || created == nullptr) return kQtMemFullErr;
   opened->finalPath = finalPath;
   opened->tempPath = qtTemporaryPath(finalPath);
   removeFile(opened->tempPath);  // left by a run that was killed
+  if (!opened->file.createNew(opened->tempPath)) return kQtIoErr;
   const Bytes start = movieFileStart();
-  if (!opened->file.createNew(opened->tempPath)) {
-    delete opened;
-    delete created;
-    return kQtIoErr;
-  }
   if (!opened->file.writeAt(0, start.data(), start.size())) {
     opened->file.close();
     removeFile(opened->tempPath);
-    delete opened;
-    delete created;
     return kQtIoErr;
   }
-  opened->movie = created;
-  created->storage = opened;
-  storage = opened;
-  movie = created;
+  opened->movie = created.get();
+  created->storage = opened.get();
+  storage = opened.release();
+  movie = created.release();
   return kQtNoErr;
 }
 
@@ -253,11 +244,9 @@ QtErr qtImageDescriptionSetProperty(QtHandle* description, FourCC propertyClass,
   if (description == nullptr || description->bytes.size() < 16 || payload == nullptr) {
     return kQtParamErr;
   }
-  FourCC atomType = 0;
-  if (propertyClass != kQtDescriptionClass || !extensionAtomFor(property, size, atomType)) {
-    return kQtParamErr;
-  }
-  appendDescriptionExtension(description->bytes, atomType, payload, size);
+  const Extension* extension = findExtension(property, size);
+  if (propertyClass != kQtDescriptionClass || extension == nullptr) return kQtParamErr;
+  appendDescriptionExtension(description->bytes, extension->atomType, payload, size);
   return kQtNoErr;
 }
 

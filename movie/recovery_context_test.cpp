@@ -151,17 +151,24 @@ TEST(FinishMovie, IsHarmlessWithoutAMovieAndWhenRepeated) {
 TEST(FinishMovie, DestructorAloneWritesTheMovie) {
   TempDir dir;
   const std::string path = dir.file("r_clip.mov");
-  const Bytes frame = patternFrame(1000, 3);
+  const std::vector<Bytes> frames = proresFrames(2, 320, 180, 2);
+  ASSERT_EQ(frames.size(), 2u);
   {
     RecoveryContext context;
-    setShot(context, {});
+    ShotValues shot;
+    shot.width = 320;
+    shot.height = 180;
+    setShot(context, shot);
     ASSERT_TRUE(createMovieCapturing(context, path).ok);
-    ASSERT_TRUE(appendCapturing(context, frame).ok);
+    ASSERT_TRUE(appendCapturing(context, frames[0]).ok);
   }
+  const ProbeResult probe = probeMovie(path);
+  EXPECT_EQ(probe.errors, "");
+  ASSERT_EQ(probe.streams.size(), 1u);
+  EXPECT_EQ(probe.streams[0].packets, 1);
   ReadBack back;
   ASSERT_TRUE(readBack(path, back)) << back.file.error;
-  ASSERT_EQ(back.samples.size(), 1u);
-  EXPECT_EQ(back.samples[0], frame);
+  EXPECT_EQ(back.samples, std::vector<Bytes>{frames[0]});
 }
 
 // Nothing is decoded when there are no packets, so the size and colour that
