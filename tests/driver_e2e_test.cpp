@@ -102,7 +102,8 @@ TEST(DriverEndToEnd, FolderNamedLikeAMovieLeavesAnEmptyOutputMovie) {
                    shellQuote(dir.file("r_take.mov")) + " 2>&1",
                &probe),
       0);
-  EXPECT_EQ(probe, "video,0\n");
+  // ffprobe shows a stream that it read no packet from as N/A.
+  EXPECT_TRUE(probe == "video,0\n" || probe == "video,N/A\n") << probe;
 }
 
 }  // namespace
