@@ -9,3 +9,10 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# bounded run of each fuzz target (FUZZ_SECONDS, default 60 each).
+bash scripts/reliability.sh
+
+# The Windows executable, cross-built and run under Wine against the Linux build.
+bash tests/wine/run.sh
