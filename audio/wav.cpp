@@ -124,9 +124,11 @@ WavOutcome repairWav(const std::string& name) {
     return WavOutcome::Refused;
   }
   uint64_t fileSize = 0;
-  if (!input.seekToEnd(fileSize) || fileSize == 0) {
+  const bool sized = input.seekToEnd(fileSize);
+  if (!sized || fileSize == 0) {
     std::puts("error seek.");
-    return WavOutcome::Refused;
+    // An empty file holds no audio to lose; a file that cannot be sized might.
+    return sized ? WavOutcome::Refused : WavOutcome::Unreadable;
   }
   // Refused before anything is allocated: the header would not fit the image.
   if (fileSize < kWavHeaderSize) {
@@ -146,7 +148,7 @@ WavOutcome repairWav(const std::string& name) {
   }
   if (!input.seek(0)) {
     std::puts("err read wav.");
-    return WavOutcome::Refused;
+    return WavOutcome::Unreadable;
   }
   const ReadResult got = input.read(image.get(), size);
   if (got.failed || got.count != size) {
