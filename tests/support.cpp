@@ -106,6 +106,8 @@ ToolRun runTool(const std::string& folder, const ToolOptions& options) {
     if (options.asUnprivileged && ::geteuid() == 0) {
       if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
     }
+    // An alarm outlives exec, so a tool that hangs is ended without help.
+    if (options.timeoutSeconds > 0) ::alarm(options.timeoutSeconds);
     ::execl(PRORESCUE_BIN, "prorescue", static_cast<char*>(nullptr));
     ::_exit(127);
   }

@@ -31,6 +31,8 @@ struct ToolOptions {
   uint64_t fileSizeLimit = 0;  // bytes, 0 for none; SIGXFSZ is ignored in the child
   // Drops root to the "nobody" user, so that folder permissions bite in the child.
   bool asUnprivileged = false;
+  // The child is killed by SIGALRM (exit code 142) after this long; 0 for no limit.
+  unsigned timeoutSeconds = 0;
 };
 struct ToolRun {
   std::string out;  // the tool's stdout, byte for byte
