@@ -27,7 +27,12 @@ struct ScanStats {
 uint8_t* frameBuffer();
 
 // Lowest candidate index in [first, limit) of the frame buffer that passes
-// the header test, or -1.
+// the header test, or -1. Candidates whose 16 header bytes would lie outside
+// the buffer are never tried.
 int32_t findFrameMarker(int32_t first, int32_t limit);
 
+// One forward pass from offset 0 to the end of the source, appending every
+// frame found. A read that fails (rather than meeting the end) skips the
+// unreadable window or frame with a line of its own and is counted, so all
+// that can be read is still recovered.
 ScanOutcome scanFrames(RecoveryContext& context, File& source, ScanStats& stats);
