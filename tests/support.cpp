@@ -87,6 +87,17 @@ ToolRun runTool(const std::string& folder, const ToolOptions& options) {
   TempDir scratch;
   const std::string outPath = scratch.file("stdout");
   const std::string errPath = scratch.file("stderr");
+  std::string binary = PRORESCUE_BIN;
+  if (options.asUnprivileged && ::geteuid() == 0) {
+    // The build tree may sit below a folder only root can enter, so the
+    // unprivileged child runs a copy from a folder it can reach.
+    const std::string copy = scratch.file("prorescue");
+    if (runShell("cp " + shellQuote(binary) + " " + shellQuote(copy)) != 0 ||
+        ::chmod(scratch.path.c_str(), 0755) != 0 || ::chmod(copy.c_str(), 0755) != 0) {
+      return ToolRun{};
+    }
+    binary = copy;
+  }
   pid_t child = ::fork();
   if (child == 0) {
     int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -108,7 +119,7 @@ ToolRun runTool(const std::string& folder, const ToolOptions& options) {
     }
     // An alarm outlives exec, so a tool that hangs is ended without help.
     if (options.timeoutSeconds > 0) ::alarm(options.timeoutSeconds);
-    ::execl(PRORESCUE_BIN, "prorescue", static_cast<char*>(nullptr));
+    ::execl(binary.c_str(), "prorescue", static_cast<char*>(nullptr));
     ::_exit(127);
   }
   ToolRun run;
