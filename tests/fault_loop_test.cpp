@@ -137,6 +137,7 @@ TEST(FaultLoop, EveryFileFaultEndsInFullRecoveryOrAReportedFailure) {
   const RecordingFolder recording = makeRecording(6, 1, 100000);
   ASSERT_FALSE(recording.frames.empty());
   uint64_t faultPoints = 0;
+  std::string perKind;
 
   for (const FaultKind& kind : kFaultKinds) {
     for (const bool persistent : {false, true}) {
@@ -158,9 +159,13 @@ TEST(FaultLoop, EveryFileFaultEndsInFullRecoveryOrAReportedFailure) {
         ++faultPoints;
       }
       EXPECT_LE(n, kMaxFaultPoint) << kind.name << " faults never stopped being hit";
+      perKind +=
+          " " + std::string(kind.name) + (persistent ? "+" : "") + "=" + std::to_string(n - 1);
     }
   }
-  std::printf("fault points covered: %llu\n", static_cast<unsigned long long>(faultPoints));
+  // "+" marks faults that persist once hit.
+  std::printf("fault points covered: %llu (%s )\n", static_cast<unsigned long long>(faultPoints),
+              perKind.c_str());
   RecordProperty("faultPoints", static_cast<int>(faultPoints));
 }
 
