@@ -10,6 +10,12 @@
 #include "movie/recovery_context.h"
 #include "platform/bytes.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
+
 namespace {
 
 // Lives in zero-initialised static storage and is never cleared by hand, so
@@ -35,6 +41,69 @@ bool passesHeaderTest(const uint8_t* candidate) {
     if (!isCreatorByte(candidate[12 + at], at)) return false;
   }
   return true;
+}
+
+// Candidates are sifted a group at a time: a group is looked at closely only
+// when one of its candidates has the identifier's first and last bytes in
+// place, which random frame data does about once in a thousand groups.
+constexpr int32_t kGroupSize = 64;
+
+#if defined(__SSE2__)
+bool groupMayHoldHeader(const uint8_t* group) {
+  const __m128i first = _mm_set1_epi8(kIdentifier[0]);
+  const __m128i last = _mm_set1_epi8(kIdentifier[3]);
+  __m128i any = _mm_setzero_si128();
+  for (int at = 0; at < kGroupSize; at += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + at + 4));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + at + 7));
+    any = _mm_or_si128(any, _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last)));
+  }
+  return _mm_movemask_epi8(any) != 0;
+}
+#elif defined(__aarch64__)
+bool groupMayHoldHeader(const uint8_t* group) {
+  const uint8x16_t first = vdupq_n_u8(static_cast<uint8_t>(kIdentifier[0]));
+  const uint8x16_t last = vdupq_n_u8(static_cast<uint8_t>(kIdentifier[3]));
+  uint8x16_t any = vdupq_n_u8(0);
+  for (int at = 0; at < kGroupSize; at += 16) {
+    const uint8x16_t a = vld1q_u8(group + at + 4);
+    const uint8x16_t b = vld1q_u8(group + at + 7);
+    any = vorrq_u8(any, vandq_u8(vceqq_u8(a, first), vceqq_u8(b, last)));
+  }
+  return vmaxvq_u8(any) != 0;
+}
+#else
+// Sets the top bit of exactly the zero bytes of word; unlike the shorter
+// "has a zero byte" trick it never marks a byte after a zero one, so two
+// marks can be ANDed place by place.
+uint64_t zeroBytes(uint64_t word) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  return ~(((word & kLow7) + kLow7) | word | kLow7);
+}
+
+// Eight candidates per word; both words are loaded in the same byte order,
+// so their byte places line up whatever the machine's order is.
+bool groupMayHoldHeader(const uint8_t* group) {
+  constexpr uint64_t kEveryByte = 0x0101010101010101ull;
+  const uint64_t first = kEveryByte * static_cast<uint8_t>(kIdentifier[0]);
+  const uint64_t last = kEveryByte * static_cast<uint8_t>(kIdentifier[3]);
+  uint64_t any = 0;
+  for (int at = 0; at < kGroupSize; at += 8) {
+    uint64_t a;
+    uint64_t b;
+    std::memcpy(&a, group + at + 4, sizeof a);
+    std::memcpy(&b, group + at + 7, sizeof b);
+    any |= zeroBytes(a ^ first) & zeroBytes(b ^ last);
+  }
+  return any != 0;
+}
+#endif
+
+int32_t firstPassing(int32_t first, int32_t limit) {
+  for (int32_t candidate = first; candidate < limit; ++candidate) {
+    if (passesHeaderTest(gFrameBuffer + candidate)) return candidate;
+  }
+  return -1;
 }
 
 int32_t asSigned(uint32_t value) {
@@ -91,18 +160,18 @@ int32_t findFrameMarker(int32_t first, int32_t limit) {
   if (first < 0) first = 0;
   if (limit > kLastCandidate + 1) limit = kLastCandidate + 1;
   if (first >= limit) return -1;
-  // Almost every candidate fails on its first identifier byte, so only the
-  // places of an 'i' are looked at closely.
-  const uint8_t* cursor = gFrameBuffer + first + 4;
-  const uint8_t* const end = gFrameBuffer + limit + 4;
-  while (cursor < end) {
-    const void* hit = std::memchr(cursor, kIdentifier[0], static_cast<size_t>(end - cursor));
-    if (hit == nullptr) return -1;
-    const uint8_t* at = static_cast<const uint8_t*>(hit);
-    if (passesHeaderTest(at - 4)) return static_cast<int32_t>(at - 4 - gFrameBuffer);
-    cursor = at + 1;
+  if (limit - first < kGroupSize) return firstPassing(first, limit);
+  // The last group is drawn back to end at the limit rather than run past
+  // it; the candidates it repeats have already failed, and fail again.
+  const int32_t lastGroup = limit - kGroupSize;
+  for (int32_t group = first;; group += kGroupSize) {
+    if (group > lastGroup) group = lastGroup;
+    if (groupMayHoldHeader(gFrameBuffer + group)) {
+      const int32_t found = firstPassing(group, group + kGroupSize);
+      if (found >= 0) return found;
+    }
+    if (group == lastGroup) return -1;
   }
-  return -1;
 }
 
 ScanOutcome scanFrames(RecoveryContext& context, File& source, ScanStats& stats) {

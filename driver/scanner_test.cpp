@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -435,6 +436,157 @@ TEST(ScanFrames, ReadAndSeekFaults) {
     EXPECT_EQ(run.stats.unreadableRegions, c.unreadableRegions) << c.name;
     EXPECT_EQ(run.samples.size(), c.framesFound) << c.name;
   }
+}
+
+// ---------------------------------------------------------------------------
+// The grouped header search: the identifier at every place of a group and of
+// a vector, near misses beside real headers, the ends of the window and of the
+// buffer, and random buffers dense with partial headers against a plain loop.
+
+// The header test spelled out byte by byte, with nothing shared with the
+// scanner's own: the plain loop the fast search must agree with.
+bool isReferenceHeader(const uint8_t* at) {
+  static const char kLeft[] = "fmpg";
+  static const char kRight[] = "ZARO";
+  if (at[4] != 'i' || at[5] != 'c' || at[6] != 'p' || at[7] != 'f') return false;
+  for (int k = 0; k < 4; ++k) {
+    if (at[12 + k] != kLeft[k] && at[12 + k] != kRight[k]) return false;
+  }
+  return true;
+}
+
+int32_t referenceFind(int64_t first, int64_t limit) {
+  const int64_t candidates = int64_t{kFrameBufferSize} - kHeaderSpan + 1;
+  for (int64_t i = first < 0 ? 0 : first; i < limit && i < candidates; ++i) {
+    if (isReferenceHeader(frameBuffer() + i)) return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+TEST(FindFrameMarkerGrouped, HeaderAtEveryPlaceOfAGroup) {
+  const int32_t bases[] = {0, 1, 1000, kScanStep - 200};
+  for (const int32_t base : bases) {
+    for (int32_t offset = 0; offset < 160; ++offset) {
+      clearWindow();
+      place(base + offset, header(1));
+      EXPECT_EQ(findFrameMarker(base, kScanStep), base + offset) << base << "+" << offset;
+      EXPECT_EQ(findFrameMarker(base + offset, base + offset + 1), base + offset)
+          << base << "+" << offset << " alone";
+      EXPECT_EQ(findFrameMarker(base + offset + 1, kScanStep), -1) << base << "+" << offset;
+      EXPECT_EQ(findFrameMarker(base, base + offset), -1) << base << "+" << offset;
+    }
+  }
+}
+
+// A near miss sits just before a real header, in the same group and often in
+// the same vector: the miss must not be taken, nor hide the header.
+TEST(FindFrameMarkerGrouped, NearMissesBesideAHeader) {
+  std::vector<std::pair<const char*, Bytes>> misses;
+  const char* identifiers[] = {"xcpf", "ixpf", "icxf", "icpx", "ICPF", "Icpf", "icpF", "iicp"};
+  for (const char* identifier : identifiers) misses.push_back({identifier, header(1, identifier)});
+  const char* creators[] = {"xmpg", "fxpg", "fmxg", "fmpx", "FMPG", "zaro", "ZARo", "gpmf"};
+  for (const char* creator : creators) misses.push_back({creator, header(1, "icpf", creator)});
+  for (const auto& [name, miss] : misses) {
+    for (int32_t at = 0; at < 48; ++at) {
+      for (const int32_t gap : {1, 3, 4, 15, 16, 17, 40, 63, 64, 65}) {
+        clearWindow();
+        place(at + gap, header(1));
+        place(at, miss);
+        const int32_t expected = referenceFind(0, kScanStep);
+        EXPECT_EQ(findFrameMarker(0, kScanStep), expected)
+            << name << " at " << at << " gap " << gap;
+        EXPECT_EQ(findFrameMarker(0, at + gap), -1) << name << " at " << at << " gap " << gap;
+      }
+    }
+  }
+}
+
+TEST(FindFrameMarkerGrouped, LowestOfSeveralInOneVector) {
+  for (int32_t low = 0; low < 40; ++low) {
+    for (int32_t step = 1; step < 20; ++step) {
+      clearWindow();
+      // Overlapping headers clobber each other's bytes; placed from the top
+      // down, the lowest is whole and is the answer.
+      for (int32_t at = low + 3 * step; at >= low; at -= step) place(at, header(1, "icpf", "ZARO"));
+      EXPECT_EQ(findFrameMarker(0, kScanStep), low) << low << " step " << step;
+      EXPECT_EQ(findFrameMarker(low + 1, kScanStep), referenceFind(low + 1, kScanStep))
+          << low << " step " << step;
+    }
+  }
+}
+
+// Candidates 65,504..65,519 end inside the window; those from 65,520 on
+// belong to the next window and must wait for it.
+TEST(FindFrameMarkerGrouped, HeadersAtTheEndOfTheWindow) {
+  for (int32_t at = kScanStep - 40; at < kScanWindowSize; ++at) {
+    clearWindow();
+    place(at, header(1));
+    const int32_t expected = at < kScanStep ? at : -1;
+    EXPECT_EQ(findFrameMarker(0, kScanStep), expected) << at;
+    EXPECT_EQ(findFrameMarker(kScanStep - 64, kScanStep), expected) << at;
+    EXPECT_EQ(findFrameMarker(kScanStep - 70, kScanStep), expected) << at;
+  }
+}
+
+TEST(FindFrameMarkerGrouped, HeadersAtTheEndOfTheBuffer) {
+  const int32_t last = static_cast<int32_t>(kFrameBufferSize) - kHeaderSpan;
+  uint8_t* const tail = frameBuffer() + last - 200;
+  for (int32_t at = last - 100; at <= last; ++at) {
+    std::memset(tail, 0, 200 + kHeaderSpan);
+    place(at, header(1));
+    for (const int32_t first : {last - 199, last - 64, last - 63, at - 1, at, last}) {
+      EXPECT_EQ(findFrameMarker(first, INT32_MAX), first <= at ? at : -1) << at << " " << first;
+    }
+  }
+  // A header's first 15 bytes as the buffer's last: the identifier is all
+  // there, the creator is cut off, and no candidate past the last is tried.
+  std::memset(tail, 0, 200 + kHeaderSpan);
+  const Bytes cut = header(1);
+  std::memcpy(frameBuffer() + last + 1, cut.data(), kHeaderSpan - 1);
+  EXPECT_EQ(findFrameMarker(last - 199, INT32_MAX), -1);
+}
+
+// Bytes drawn mostly from the header's own letters, with whole and mutated
+// headers laid over them, so that almost every group needs a close look.
+void fillWithPartialHeaders(uint8_t* bytes, size_t size, std::mt19937& random) {
+  static const char kAlphabet[] = "icpffmpgZAROiIf\x00";
+  std::uniform_int_distribution<size_t> letter(0, sizeof kAlphabet - 1);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(kAlphabet[letter(random)]);
+  const char* creators[] = {"fmpg", "ZARO", "fApO", "ZmRg", "fmpx", "ZAR0"};
+  std::uniform_int_distribution<size_t> where(0, size - kHeaderSpan);
+  std::uniform_int_distribution<size_t> creator(0, 5);
+  std::uniform_int_distribution<int> mutation(-8, 15);
+  for (size_t n = size / 64; n > 0; --n) {
+    Bytes h = header(1, "icpf", creators[creator(random)]);
+    const int at = mutation(random);
+    if (at >= 4 && at != 8 && at != 9 && at != 10 && at != 11) h[at] ^= 0x20;
+    std::memcpy(bytes + where(random), h.data(), h.size());
+  }
+}
+
+TEST(FindFrameMarkerGrouped, AgreesWithAPlainLoopOnRandomBuffers) {
+  std::mt19937 random(20240611);
+  constexpr int32_t kSpan = 4096;
+  const int32_t last = static_cast<int32_t>(kFrameBufferSize) - kHeaderSpan;
+  const int32_t regions[] = {0, kScanStep - kSpan + 100, last + kHeaderSpan - kSpan};
+  int found = 0;
+  for (int round = 0; round < 300; ++round) {
+    const int32_t base = regions[round % 3];
+    fillWithPartialHeaders(frameBuffer() + base, kSpan, random);
+    std::uniform_int_distribution<int32_t> bound(base - 20, base + kSpan + 20);
+    for (int query = 0; query < 200; ++query) {
+      int32_t first = bound(random);
+      int32_t limit = bound(random);
+      if (query % 4 == 0) limit = first + query % 130;
+      if (query % 7 == 0 && base == regions[2]) limit = INT32_MAX;
+      const int32_t expected = referenceFind(first, limit);
+      found += expected >= 0;
+      ASSERT_EQ(findFrameMarker(first, limit), expected)
+          << "round " << round << " first " << first << " limit " << limit;
+    }
+  }
+  // The buffers must really have held headers for the comparison to mean much.
+  EXPECT_GT(found, 10000);
 }
 
 }  // namespace
