@@ -9,7 +9,7 @@
 #include <new>
 
 #include "platform/bytes.h"
-#include "platform/file.h"
+#include "platform/publish.h"
 
 namespace {
 
@@ -26,76 +26,55 @@ constexpr uint32_t kRiffOverhead = kWavHeaderSize - 8;
 // only sizes that a signed 32-bit count can hold are taken.
 constexpr uint64_t kLargestWavSize = 0x7fffffff;
 
-// The longest single name a folder entry can carry on the file systems we meet.
-constexpr size_t kMaxEntryName = 255;
-constexpr char kTempSuffix[] = ".part";
-
 // Whole 2-byte sample frames only: an odd last byte is copied but not declared.
 uint32_t canonicalDataSize(uint32_t fileSize) {
   if (fileSize < kWavHeaderSize) return 0;
   return (fileSize - kWavHeaderSize) & ~uint32_t{1};
 }
 
-bool isContinuationByte(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-// The copy is written beside its final name under a name that the folder
-// listing never takes as an input (its second character is '_' and it does
-// not end in .wav), shortened when needed so that it still fits one entry.
-std::string temporaryName(const std::string& copyName) {
-  const size_t suffixLength = sizeof kTempSuffix - 1;
-  const size_t separator = copyName.find_last_of(std::string("/") + kPathSeparator);
-  const size_t entryStart = separator == std::string::npos ? 0 : separator + 1;
-  if (copyName.size() - entryStart + suffixLength <= kMaxEntryName) {
-    return copyName + kTempSuffix;
-  }
-  size_t cut = entryStart + kMaxEntryName - suffixLength;
-  // A cut inside a multi-byte character would leave a name some file systems refuse.
-  while (cut > entryStart && isContinuationByte(copyName[cut])) --cut;
-  return copyName.substr(0, cut) + kTempSuffix;
-}
-
 void reportUnwritable(const std::string& copyName) {
   std::printf("unable to write file %s!\n", copyName.c_str());
 }
 
-// Writes the image under a temporary name and renames it into place, so the
-// final name holds either what it held before or the complete copy, and a
-// link there is replaced rather than written through.
-WavOutcome publishCopy(const std::string& name, const std::string& copyName, const uint8_t* image,
-                       size_t size) {
-  // Checked first so that a large image is not written only to be thrown away.
-  if (isFolder(copyName)) {
-    reportUnwritable(copyName);
-    return WavOutcome::Refused;
+void reportNotCopied(const std::string& copyName) {
+  std::printf("error writing file %s, no copy made!\n", copyName.c_str());
+}
+
+// The copy reaches its name only whole and flushed, so the name holds either
+// what it held before or the complete copy, and a link there is replaced
+// rather than written through.
+WavOutcome publishCopy(const std::string& copyName, const uint8_t* image, size_t size) {
+  PendingOutput copy;
+  switch (beginOutput(copy, copyName)) {
+    case BeginOutcome::Begun:
+      break;
+    case BeginOutcome::Refused:
+      reportUnwritable(copyName);
+      return WavOutcome::Refused;
+    case BeginOutcome::Failed:
+      reportNotCopied(copyName);
+      return WavOutcome::CopyFailed;
   }
-  const std::string tempName = temporaryName(copyName);
-  // Removing the stale temp below must never reach the input itself.
-  if (tempName == name) {
-    reportUnwritable(copyName);
-    return WavOutcome::Refused;
-  }
-  // A temp left by a killed run is ours; whatever it is, it is replaced.
-  removeFile(tempName);
-  File copy;
-  if (!copy.createNew(tempName)) {
-    reportUnwritable(copyName);
-    return WavOutcome::Refused;
-  }
-  const bool written = copy.writeAt(0, image, size);
-  const bool closed = copy.close();
-  if (!written || !closed) {
-    removeFile(tempName);
-    std::printf("error writing file %s, no copy made!\n", copyName.c_str());
+  if (!copy.file.writeAt(0, image, size)) {
+    abandonOutput(copy);
+    reportNotCopied(copyName);
     return WavOutcome::CopyFailed;
   }
-  if (!renameReplacing(tempName, copyName)) {
-    removeFile(tempName);
-    reportUnwritable(copyName);
-    return WavOutcome::CopyFailed;
+  switch (commitOutput(copy, true)) {
+    case CommitOutcome::Published:
+      return WavOutcome::Repaired;
+    case CommitOutcome::NotFlushed:
+      printNotFlushed(copyName);
+      return WavOutcome::CopyFailed;
+    case CommitOutcome::WriteFailed:
+    case CommitOutcome::KeptExisting:
+      reportNotCopied(copyName);
+      return WavOutcome::CopyFailed;
+    case CommitOutcome::RenameFailed:
+      reportUnwritable(copyName);
+      return WavOutcome::CopyFailed;
   }
-  return WavOutcome::Repaired;
+  return WavOutcome::CopyFailed;
 }
 
 }  // namespace
@@ -158,7 +137,7 @@ WavOutcome repairWav(const std::string& name) {
   // Only read from; a failed close cannot have lost anything.
   input.close();
   fillCanonicalWavHeader(image.get(), static_cast<uint32_t>(size));
-  return publishCopy(name, "r_" + name, image.get(), size);
+  return publishCopy("r_" + name, image.get(), size);
 }
 
 bool rewriteWavHeader(const std::string& name) {

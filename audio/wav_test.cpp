@@ -69,11 +69,6 @@ bool isRegularFile(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-struct FaultPlanScope {
-  explicit FaultPlanScope(const FaultPlan& plan) { setFaultPlan(plan); }
-  ~FaultPlanScope() { clearFaultPlan(); }
-};
-
 struct SizeCase {
   uint32_t size;
   const char* out;

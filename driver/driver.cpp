@@ -7,7 +7,7 @@
 #include "audio/wav.h"
 #include "driver/scanner.h"
 #include "movie/recovery_context.h"
-#include "platform/file.h"
+#include "platform/publish.h"
 
 namespace {
 
@@ -21,10 +21,10 @@ bool endsWithIgnoringCase(const std::string& name, const char* extension) {
   return true;
 }
 
-// Outputs of an earlier run ("r_...") and our temporary files carry '_' as
-// their second character, so they are never taken as inputs.
+// Outputs of an earlier run ("r_...") and our temporary files are never
+// taken as inputs.
 bool isCandidateName(const std::string& name) {
-  return name.size() >= 5 && name[1] != '_';
+  return name.size() >= 5 && !isIgnoredByListing(name);
 }
 
 // The scan has ended; the exit code says whether the output is complete.
@@ -58,7 +58,9 @@ int audioExitCode(int code, WavOutcome outcome) {
   return code;
 }
 
-int runStages(RecoveryContext& context) {
+// movieComplete tells whether the movie holds every frame of the source,
+// which decides whether it may replace a movie already at its name.
+int runStages(RecoveryContext& context, SourceFiles& files, bool& movieComplete) {
   if (!context.readRecordingMeta()) {
     std::puts("failed to read meta.");
     return kExitMetaFailed;
@@ -66,7 +68,6 @@ int runStages(RecoveryContext& context) {
   const ShotInfo& shot = context.meta.shot;
   std::printf("%dx%d@%f\n", shot.width(), shot.height(), static_cast<double>(shot.reportedRate()));
 
-  SourceFiles files;
   if (!findSourceFiles(files)) {
     std::fputs("Err open dir.\n", stdout);
     return kExitListingFailed;
@@ -86,12 +87,18 @@ int runStages(RecoveryContext& context) {
   ScanStats stats;
   const ScanOutcome outcome = scanFrames(context, source, stats);
   source.close();
+  movieComplete = outcome == ScanOutcome::EndOfSource && stats.framesRefused == 0;
   if (outcome != ScanOutcome::EndOfSource) return scanExitCode(outcome, stats);
   int code = scanExitCode(outcome, stats);
   for (const std::string* wav : {&files.firstWavName, &files.secondWavName}) {
     if (!wav->empty()) code = audioExitCode(code, repairWav(*wav));
   }
   return code;
+}
+
+void reportKept(const std::string& movieName) {
+  std::printf("%s already exists and was kept: this run's movie lacks frames and was not saved.\n",
+              movieName.c_str());
 }
 
 }  // namespace
@@ -124,12 +131,27 @@ std::string outputMoviePath(const std::string& folder, const std::string& movieN
 
 int runRecovery() {
   RecoveryContext context;
-  int code = runStages(context);
+  SourceFiles files;
+  bool movieComplete = false;
+  int code = runStages(context, files, movieComplete);
   // Finishing is the run's last step; a movie that did not reach the disk
   // whole must not leave the run looking successful.
-  if (!context.finishMovie()) {
-    std::puts("Failed to write movie file!");
-    code = kExitMovieFailed;
+  const std::string movieName = "r_" + files.movieName;
+  switch (context.finishMovie(movieComplete)) {
+    case MovieFinish::Finished:
+      break;
+    case MovieFinish::WriteFailed:
+      std::puts("Failed to write movie file!");
+      if (!files.movieName.empty() && inspectEntry(movieName).exists) reportKept(movieName);
+      code = kExitMovieFailed;
+      break;
+    case MovieFinish::KeptExisting:
+      reportKept(movieName);  // the code already says the movie lacks frames
+      break;
+    case MovieFinish::NotFlushed:
+      printNotFlushed(movieName);
+      code = kExitMovieFailed;
+      break;
   }
   return code;
 }

@@ -65,7 +65,7 @@ struct Piece {
 void writeSource(const std::string& path, uint64_t length, const std::vector<Piece>& pieces,
                  bool sparse = false) {
   File out;
-  ASSERT_TRUE(out.createNew(path));
+  ASSERT_EQ(out.createNew(path), CreateOutcome::Created);
   ASSERT_TRUE(out.truncate(length));
   if (!sparse) {
     Bytes chunk(1 << 20);
@@ -114,7 +114,7 @@ ScanRun scan(const TempDir& dir, const std::string& sourceName, const FaultPlan&
   run.outcome = scanFrames(context, source, run.stats);
   clearFaultPlan();
   run.out = captured.finish();
-  EXPECT_TRUE(context.finishMovie());
+  EXPECT_EQ(context.finishMovie(), MovieFinish::Finished);
   testing_support::MovieFile movie;
   testing_support::TrackSamples track;
   EXPECT_TRUE(testing_support::readMovieFile(moviePath, movie)) << movie.error;

@@ -238,7 +238,7 @@ void writeMdia(Bytes& out, const MediaTable& media) {
       writeVmhd(out);
       writeHdlr(out, fourCC("dhlr"), fourCC("alis"), "DataHandler");
       writeDinf(out);
-      if (!media.description.empty()) writeStbl(out, media);
+      writeStbl(out, media);
     });
   });
 }

@@ -167,16 +167,22 @@ TEST(Moov, AnEmptyMediaHasEmptyTablesAndNoEdit) {
   EXPECT_EQ(moov.find(stbl + "/stss"), nullptr);
 }
 
-// Readers refuse a sample table without descriptions; a media that never got
-// one is declared without a table.
-TEST(Moov, AMediaWithoutADescriptionHasNoSampleTable) {
+// Readers refuse a media without a sample table, so even one that never got
+// a description keeps its five tables, empty.
+TEST(Moov, AMediaWithoutADescriptionStillHasEveryTable) {
   MediaTable media = tableOf({}, 100);
   media.durations.clear();
   media.description.clear();
   TrackHeader track;
   const BuiltMoov moov = build(MovieHeader{}, &track, &media);
   EXPECT_NE(moov.find("moov/trak/mdia/minf/dinf"), nullptr);
-  EXPECT_EQ(moov.find(kStbl), nullptr);
+  const std::string stbl = kStbl;
+  for (const char* table : {"/stsd", "/stts", "/stsc", "/stco"}) {
+    ASSERT_NE(moov.find(stbl + table), nullptr) << table;
+    EXPECT_EQ(get32be(moov.body(stbl + table) + 4), 0u) << table;
+  }
+  ASSERT_NE(moov.find(stbl + "/stsz"), nullptr);
+  EXPECT_EQ(get32be(moov.body(stbl + "/stsz") + 8), 0u);
 }
 
 TEST(Moov, StsdEntryPointsAtTheOneDataReference) {

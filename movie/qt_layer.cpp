@@ -14,38 +14,9 @@ uint64_t gStartCount = 0;
 uint64_t gEnterCount = 0;
 QtErr gMoviesError = kQtNoErr;
 
-constexpr size_t kLongestName = 255;
-constexpr const char* kTemporarySuffix = ".part";
-
 QtErr setMoviesError(QtErr error) {
   gMoviesError = error;
   return error;
-}
-
-// Names whose second character is '_' are passed over by the folder listing.
-bool isListingIgnored(const std::string& name) {
-  return name.size() >= 2 && name[1] == '_';
-}
-
-#ifdef _WIN32
-constexpr const char* kFolderSeparators = "\\/";
-#else
-constexpr const char* kFolderSeparators = "/";
-#endif
-
-uint64_t nameHash(const std::string& text) {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
-
-std::string hexText(uint64_t value) {
-  std::string text(16, '0');
-  for (int i = 15; i >= 0; --i, value >>= 4) text[i] = "0123456789abcdef"[value & 0xF];
-  return text;
 }
 
 // Edits are kept in the movie's time scale, media times in the media's.
@@ -95,9 +66,9 @@ bool isUsableSample(const uint8_t* data, int64_t size, int64_t duration, int64_t
 bool writeFinishedMovie(QtDataHandler& storage, const Bytes& moov) {
   const uint64_t end = storage.dataEnd + moov.size();
   const Bytes header = mdatHeader(storage.dataEnd - kSampleDataOffset);
-  return storage.file.writeAt(storage.dataEnd, moov.data(), moov.size()) &&
-         storage.file.truncate(end) &&
-         storage.file.writeAt(kMdatHeaderOffset, header.data(), header.size());
+  File& file = storage.output.file;
+  return file.writeAt(storage.dataEnd, moov.data(), moov.size()) && file.truncate(end) &&
+         file.writeAt(kMdatHeaderOffset, header.data(), header.size());
 }
 
 }  // namespace
@@ -129,15 +100,6 @@ QtErr qtGetMoviesError() {
   return gMoviesError;
 }
 
-std::string qtTemporaryPath(const std::string& path) {
-  const size_t cut = path.find_last_of(kFolderSeparators);
-  const std::string folder = cut == std::string::npos ? "" : path.substr(0, cut + 1);
-  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-  const std::string beside = name + kTemporarySuffix;
-  if (isListingIgnored(name) && beside.size() <= kLongestName) return folder + beside;
-  return folder + "p_" + hexText(nameHash(name)) + kTemporarySuffix;
-}
-
 QtErr qtNewDataReferenceFromPath(const std::string& path, QtHandle*& dataRef,
                                  uint32_t& dataRefType) {
   if (path.empty() || path.find('\0') != std::string::npos) return kQtParamErr;
@@ -156,18 +118,20 @@ QtErr qtCreateMovieStorage(const QtHandle* dataRef, uint32_t dataRefType, FourCC
                            QtDataHandler*& storage, QtMovie*& movie) {
   if (dataRef == nullptr || dataRefType != kQtAliasDataRef) return kQtParamErr;
   const std::string finalPath(dataRef->bytes.begin(), dataRef->bytes.end());
-  if (isFolder(finalPath)) return kQtDuplicateNameErr;
   std::unique_ptr<QtDataHandler> opened(new (std::nothrow) QtDataHandler);
   std::unique_ptr<QtMovie> created(new (std::nothrow) QtMovie);
   if (opened == nullptr || created == nullptr) return kQtMemFullErr;
-  opened->finalPath = finalPath;
-  opened->tempPath = qtTemporaryPath(finalPath);
-  removeFile(opened->tempPath);  // left by a run that was killed
-  if (!opened->file.createNew(opened->tempPath)) return kQtIoErr;
+  switch (beginOutput(opened->output, finalPath)) {
+    case BeginOutcome::Begun:
+      break;
+    case BeginOutcome::Refused:
+      return kQtWritePermissionErr;
+    case BeginOutcome::Failed:
+      return kQtIoErr;
+  }
   const Bytes start = movieFileStart();
-  if (!opened->file.writeAt(0, start.data(), start.size())) {
-    opened->file.close();
-    removeFile(opened->tempPath);
+  if (!opened->output.file.writeAt(0, start.data(), start.size())) {
+    abandonOutput(opened->output);
     return kQtIoErr;
   }
   opened->movie = created.get();
@@ -266,6 +230,16 @@ QtErr qtEndMediaEdits(QtMedia* media) {
   return kQtNoErr;
 }
 
+QtErr qtSetMediaSampleDescription(QtMedia* media, const QtHandle* description) {
+  if (media == nullptr) return kQtInvalidMediaErr;
+  if (description == nullptr || description->bytes.size() < 16) return kQtBadImageDescriptionErr;
+  if (!media->table.description.empty()) return kQtParamErr;  // a media of ours carries one
+  Bytes entry = description->bytes;
+  if (get32be(entry.data()) == 0) store32be(entry.data(), static_cast<uint32_t>(entry.size()));
+  media->table.description = entry;
+  return kQtNoErr;
+}
+
 // A sample whose bytes did not all reach the file is not recorded, and the
 // next one is written at the same offset: the table always matches the file.
 QtErr qtAddMediaSample(QtMedia* media, const uint8_t* data, int64_t size, int64_t decodeDuration,
@@ -274,7 +248,7 @@ QtErr qtAddMediaSample(QtMedia* media, const uint8_t* data, int64_t size, int64_
   if (media == nullptr) return kQtInvalidMediaErr;
   if (!media->editing) return kQtMediaNotEditingErr;
   QtDataHandler* storage = storageOf(media);
-  if (storage == nullptr || !storage->file.isOpen()) return kQtInvalidMovieErr;
+  if (storage == nullptr || !storage->output.file.isOpen()) return kQtInvalidMovieErr;
   if (!isUsableSample(data, size, decodeDuration, displayOffset, sampleCount, sampleFlags)) {
     return kQtParamErr;
   }
@@ -286,7 +260,7 @@ QtErr qtAddMediaSample(QtMedia* media, const uint8_t* data, int64_t size, int64_
   }
   if (table.samples.size() >= UINT32_MAX) return kQtParamErr;
   const uint64_t offset = storage->dataEnd;
-  if (!storage->file.writeAt(offset, data, static_cast<size_t>(size))) return kQtIoErr;
+  if (!storage->output.file.writeAt(offset, data, static_cast<size_t>(size))) return kQtIoErr;
   if (decodeTime != nullptr) *decodeTime = static_cast<int64_t>(mediaDuration(table));
   table.samples.push_back({offset, static_cast<uint32_t>(size)});
   appendDuration(table, static_cast<uint32_t>(decodeDuration));
@@ -325,7 +299,7 @@ QtErr qtInsertMediaIntoTrack(QtTrack* track, int64_t trackStart, int64_t mediaTi
 QtErr qtAddMovieToStorage(QtMovie* movie, QtDataHandler* storage) {
   if (movie == nullptr) return kQtInvalidMovieErr;
   if (storage == nullptr || storage->movie != movie) return kQtParamErr;
-  if (!storage->file.isOpen()) return kQtIoErr;
+  if (!storage->output.file.isOpen()) return kQtIoErr;
   const QtTrack* track = movie->track;
   const QtMedia* media = track != nullptr ? track->media : nullptr;
   MovieHeader header;
@@ -340,13 +314,29 @@ QtErr qtAddMovieToStorage(QtMovie* movie, QtDataHandler* storage) {
 
 QtErr qtCloseMovieStorage(QtDataHandler* storage) {
   if (storage == nullptr) return kQtParamErr;
-  const bool closed = storage->file.close();
-  const bool placed =
-      storage->movieWritten && closed && renameReplacing(storage->tempPath, storage->finalPath);
-  if (!placed) removeFile(storage->tempPath);
+  QtErr result = kQtIoErr;
+  if (!storage->movieWritten) {
+    abandonOutput(storage->output);
+  } else {
+    switch (commitOutput(storage->output, storage->replaceExisting)) {
+      case CommitOutcome::Published:
+        result = kQtNoErr;
+        break;
+      case CommitOutcome::NotFlushed:
+        result = kQtFolderNotFlushedErr;
+        break;
+      case CommitOutcome::KeptExisting:
+        result = kQtKeptExistingErr;
+        break;
+      case CommitOutcome::WriteFailed:
+      case CommitOutcome::RenameFailed:
+        result = kQtIoErr;
+        break;
+    }
+  }
   if (storage->movie != nullptr) storage->movie->storage = nullptr;
   delete storage;
-  return placed ? kQtNoErr : kQtIoErr;
+  return result;
 }
 
 void qtDisposeHandle(QtHandle* handle) {

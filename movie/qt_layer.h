@@ -8,12 +8,13 @@
 
 #include "movie/atoms.h"
 #include "platform/bytes.h"
-#include "platform/file.h"
+#include "platform/publish.h"
 
 using QtErr = int16_t;
 constexpr QtErr kQtNoErr = 0;
 constexpr QtErr kQtIoErr = -36;
 constexpr QtErr kQtDuplicateNameErr = -48;
+constexpr QtErr kQtWritePermissionErr = -61;
 constexpr QtErr kQtParamErr = -50;
 constexpr QtErr kQtMemFullErr = -108;
 constexpr QtErr kQtBadImageDescriptionErr = -2001;
@@ -22,6 +23,9 @@ constexpr QtErr kQtInvalidTrackErr = -2009;
 constexpr QtErr kQtInvalidMovieErr = -2010;
 constexpr QtErr kQtNotEnteredErr = -2020;
 constexpr QtErr kQtMediaNotEditingErr = -2050;
+// Our writer's own outcomes of closing the storage, beyond plain success.
+constexpr QtErr kQtKeptExistingErr = -2100;  // an incomplete movie did not replace the file there
+constexpr QtErr kQtFolderNotFlushedErr = -2101;  // the movie is in place, its folder not flushed
 
 constexpr FourCC kQtAliasDataRef = fourCC("alis");
 constexpr FourCC kQtVideoMedia = fourCC("vide");
@@ -43,11 +47,12 @@ struct QtMedia;
 // The open output: samples are written at dataEnd as they arrive, under a
 // temporary name that becomes the final one only when the movie is complete.
 struct QtDataHandler {
-  File file;
-  std::string finalPath;
-  std::string tempPath;
+  PendingOutput output;
   uint64_t dataEnd = kSampleDataOffset;
   bool movieWritten = false;
+  // Cleared for a movie known to lack frames, which must not replace a file
+  // already at its name.
+  bool replaceExisting = true;
   QtMovie* movie = nullptr;
 };
 
@@ -76,10 +81,6 @@ QtErr qtEnterMovies();
 void qtExitMovies();
 QtErr qtGetMoviesError();
 
-// The name of the temporary file written beside path; within 255 bytes and
-// never taken for footage by the folder listing.
-std::string qtTemporaryPath(const std::string& path);
-
 QtErr qtNewDataReferenceFromPath(const std::string& path, QtHandle*& dataRef,
                                  uint32_t& dataRefType);
 QtErr qtCreateMovieStorage(const QtHandle* dataRef, uint32_t dataRefType, FourCC creator,
@@ -100,6 +101,9 @@ QtErr qtImageDescriptionSetProperty(QtHandle* description, FourCC propertyClass,
 // before any sample still declares what its track would carry.
 QtErr qtBeginMediaEdits(QtMedia* media, const QtHandle* description);
 QtErr qtEndMediaEdits(QtMedia* media);
+// Gives a media that has none its one sample description, as far as it was
+// filled; a description whose size field was never set is sized to its bytes.
+QtErr qtSetMediaSampleDescription(QtMedia* media, const QtHandle* description);
 // Writes the bytes straight from data into the file; nothing is kept of them.
 QtErr qtAddMediaSample(QtMedia* media, const uint8_t* data, int64_t size, int64_t decodeDuration,
                        int64_t displayOffset, const QtHandle* description, int64_t sampleCount,
@@ -108,8 +112,8 @@ int64_t qtGetMediaDuration(const QtMedia* media);
 QtErr qtInsertMediaIntoTrack(QtTrack* track, int64_t trackStart, int64_t mediaTime,
                              int64_t mediaDuration, uint32_t rate);
 QtErr qtAddMovieToStorage(QtMovie* movie, QtDataHandler* storage);
-// Closes the file and puts it under its final name, or removes it when the
-// movie never reached it whole.
+// Flushes and closes the file and puts it under its final name, or removes
+// it when the movie never reached it whole.
 QtErr qtCloseMovieStorage(QtDataHandler* storage);
 
 void qtDisposeHandle(QtHandle* handle);

@@ -1,12 +1,11 @@
-// The call layer on its own: start counts, the temporary name, description
-// properties, and the rules a sample must meet.
+// The call layer on its own: start counts, description properties, and the
+// rules a sample must meet.
 #include "movie/qt_layer.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "driver/driver.h"
 #include "movie/movie_format.h"
 #include "tests/support.h"
 
@@ -44,37 +43,6 @@ TEST(QtLayer, StartsAreCountedAndExtraStopsDoNothing) {
   first.join();
   second.join();
   EXPECT_EQ(qtEnterMovies(), kQtNotEnteredErr);
-}
-
-TEST(QtLayer, TemporaryNameIsIgnoredByTheListingAndFitsANameSlot) {
-  const std::string longName = "r_" + std::string(249, 'x') + ".mov";  // 255 bytes
-  struct NameCase {
-    std::string path;
-    std::string expected;  // empty: a hashed name in the same folder
-  };
-  const NameCase kCases[] = {
-      {"/work/shoot/r_clip.mov", "/work/shoot/r_clip.mov.part"},
-      {"r_clip.MOV", "r_clip.MOV.part"},
-      {"/work/shoot/" + longName, ""},
-      {"/work/shoot/clip.mov", ""},  // not a name the listing passes over
-  };
-  for (const NameCase& c : kCases) {
-    const std::string temp = qtTemporaryPath(c.path);
-    SCOPED_TRACE(c.path + " -> " + temp);
-    const size_t cut = temp.rfind('/');
-    const std::string name = cut == std::string::npos ? temp : temp.substr(cut + 1);
-    if (c.expected.empty()) {
-      EXPECT_EQ(temp.substr(0, cut + 1), "/work/shoot/");
-      EXPECT_EQ(name.size(), 2u + 16u + 5u);
-    } else {
-      EXPECT_EQ(temp, c.expected);
-    }
-    EXPECT_LE(name.size(), 255u);
-    SourceFiles files;
-    considerEntry(files, name);
-    EXPECT_TRUE(files.movieName.empty() && files.firstWavName.empty());
-  }
-  EXPECT_NE(qtTemporaryPath("/a/" + longName), qtTemporaryPath("/a/r_" + std::string(249, 'y')));
 }
 
 TEST(QtLayer, DescriptionPropertiesBecomeExtensionAtoms) {

@@ -17,6 +17,19 @@ bool fail(const char* message) {
   return false;
 }
 
+MovieFinish finishOf(QtErr closed) {
+  switch (closed) {
+    case kQtNoErr:
+      return MovieFinish::Finished;
+    case kQtKeptExistingErr:
+      return MovieFinish::KeptExisting;
+    case kQtFolderNotFlushedErr:
+      return MovieFinish::NotFlushed;
+    default:
+      return MovieFinish::WriteFailed;
+  }
+}
+
 }  // namespace
 
 RecoveryContext::RecoveryContext() : output{} {}
@@ -92,17 +105,24 @@ bool RecoveryContext::appendFrame(const uint8_t* data, int32_t size) {
 
 // No step stops a later one: every object is released and both stops run
 // whatever went wrong before them.
-bool RecoveryContext::finishMovie() {
+MovieFinish RecoveryContext::finishMovie(bool complete) {
   MovieOutput& out = output;
-  bool written = true;
+  MovieFinish finish = MovieFinish::Finished;
   if (out.editsOpen) {
     qtEndMediaEdits(out.media);
     const int64_t duration = qtGetMediaDuration(out.media);
     qtInsertMediaIntoTrack(out.track, 0, 0, duration, kFixedOne);
+  } else if (out.media != nullptr && out.imageDescription != nullptr) {
+    // Creation stopped between the media and its editing: the track still
+    // declares the description as far as it was made, so that readers find
+    // a whole sample table.
+    qtSetMediaSampleDescription(out.media, out.imageDescription);
   }
   if (out.movie != nullptr) {
-    if (qtAddMovieToStorage(out.movie, out.dataHandler) != kQtNoErr) written = false;
-    if (qtCloseMovieStorage(out.dataHandler) != kQtNoErr) written = false;
+    if (out.dataHandler != nullptr && !complete) out.dataHandler->replaceExisting = false;
+    const bool added = qtAddMovieToStorage(out.movie, out.dataHandler) == kQtNoErr;
+    finish = finishOf(qtCloseMovieStorage(out.dataHandler));
+    if (!added) finish = MovieFinish::WriteFailed;
     out.dataHandler = nullptr;
     if (out.imageDescription != nullptr) {
       qtDisposeHandle(out.imageDescription);
@@ -126,5 +146,5 @@ bool RecoveryContext::finishMovie() {
   }
   qtExitMovies();
   qtTerminate();
-  return written;
+  return finish;
 }

@@ -26,6 +26,14 @@ struct MovieOutput {
   bool editsOpen;
 };
 
+// How finishing the movie ended, for the caller to report.
+enum class MovieFinish {
+  Finished,      // written whole under its name and flushed (or there was no movie)
+  WriteFailed,   // not written whole: nothing new is under its name
+  KeptExisting,  // known incomplete, and a file already at its name was kept instead
+  NotFlushed,    // written whole under its name, but its folder could not be flushed
+};
+
 class RecoveryContext {
  public:
   RecoveryContext();
@@ -40,9 +48,10 @@ class RecoveryContext {
   bool appendFrame(const uint8_t* data, int32_t size);
   // Ends editing, writes the movie, closes the file and releases everything.
   // The destructor does this too; calling it first lets the caller learn
-  // whether the movie reached the disk. Prints nothing. A second call only
-  // repeats the harmless stops and returns true.
-  bool finishMovie();
+  // whether the movie reached the disk. A movie the caller knows lacks
+  // frames (complete false) never replaces a file already at its name.
+  // Prints nothing. A second call only repeats the harmless stops.
+  MovieFinish finishMovie(bool complete = true);
 
   RecordingMeta meta;
   MovieOutput output;

@@ -81,7 +81,7 @@ TEST(CreateMovie, FailingStepPrintsItsMessageAndFinishingStillLeavesAMovie) {
     EXPECT_FALSE(out.editsOpen);
 
     testing_support::CapturedStdout quiet;
-    EXPECT_TRUE(context.finishMovie());
+    EXPECT_EQ(context.finishMovie(), MovieFinish::Finished);
     EXPECT_EQ(quiet.finish(), "");
     EXPECT_TRUE(allObjectsReleased(out));
     EXPECT_EQ(listNames(dir.path), std::vector<std::string>{"r_clip.mov"});
@@ -119,7 +119,7 @@ TEST(CreateMovie, NamingFailuresLeaveOnlyTheDataReference) {
     EXPECT_EQ(context.output.dataRef != nullptr, c.named);
     EXPECT_EQ(context.output.movie, nullptr);
     EXPECT_EQ(context.output.dataHandler, nullptr);
-    EXPECT_TRUE(context.finishMovie());
+    EXPECT_EQ(context.finishMovie(), MovieFinish::Finished);
     EXPECT_TRUE(allObjectsReleased(context.output));
   }
   EXPECT_TRUE(isFolder(dir.file("r_folder.mov")));
@@ -130,8 +130,8 @@ TEST(FinishMovie, IsHarmlessWithoutAMovieAndWhenRepeated) {
   {
     RecoveryContext neverCreated;
     testing_support::CapturedStdout quiet;
-    EXPECT_TRUE(neverCreated.finishMovie());
-    EXPECT_TRUE(neverCreated.finishMovie());
+    EXPECT_EQ(neverCreated.finishMovie(), MovieFinish::Finished);
+    EXPECT_EQ(neverCreated.finishMovie(), MovieFinish::Finished);
     EXPECT_EQ(quiet.finish(), "");
   }
   TempDir dir;
@@ -139,9 +139,9 @@ TEST(FinishMovie, IsHarmlessWithoutAMovieAndWhenRepeated) {
     RecoveryContext context;
     setShot(context, {});
     ASSERT_TRUE(createMovieCapturing(context, dir.file("r_a.mov")).ok);
-    EXPECT_TRUE(context.finishMovie());
+    EXPECT_EQ(context.finishMovie(), MovieFinish::Finished);
     EXPECT_TRUE(allObjectsReleased(context.output));
-    EXPECT_TRUE(context.finishMovie());
+    EXPECT_EQ(context.finishMovie(), MovieFinish::Finished);
     // An append after the movie is gone is refused, not a crash.
     EXPECT_EQ(appendCapturing(context, patternFrame(10, 1)).text, "Error write sample!");
   }  // the destructor finishes a third time
@@ -185,7 +185,7 @@ TEST(WrittenMovie, WithoutSamplesStillDeclaresItsTrack) {
   setShot(context, shot);
   ASSERT_TRUE(createMovieCapturing(context, path).ok);
   const Bytes description = context.output.imageDescription->bytes;
-  ASSERT_TRUE(context.finishMovie());
+  ASSERT_EQ(context.finishMovie(), MovieFinish::Finished);
 
   const ProbeResult probe = probeMovie(path);
   EXPECT_EQ(probe.errors, "");
@@ -242,7 +242,7 @@ TEST(WrittenMovie, CarriesEachCodecsFramesUnchanged) {
     setShot(context, shot);
     ASSERT_TRUE(createMovieCapturing(context, path).ok);
     for (const Bytes& frame : frames) ASSERT_TRUE(appendCapturing(context, frame).ok);
-    ASSERT_TRUE(context.finishMovie());
+    ASSERT_EQ(context.finishMovie(), MovieFinish::Finished);
 
     const ProbeResult probe = probeMovie(path);
     EXPECT_EQ(probe.errors, "");
@@ -287,7 +287,7 @@ TEST(WrittenMovie, DecodesToTheSamePicturesAsTheOriginal) {
     setShot(context, shot);
     ASSERT_TRUE(createMovieCapturing(context, path).ok);
     for (const Bytes& frame : frames) ASSERT_TRUE(appendCapturing(context, frame).ok);
-    ASSERT_TRUE(context.finishMovie());
+    ASSERT_EQ(context.finishMovie(), MovieFinish::Finished);
   }
   const std::vector<std::string> expected = testing_support::frameHashes(original);
   ASSERT_EQ(expected.size(), 3u);

@@ -48,7 +48,7 @@ TEST(SampleWrites, AFailedWriteIsNotIndexedAndTheNextFrameTakesItsPlace) {
   clearFaultPlan();
   EXPECT_EQ(printed, "Error write sample!Error write sample!");
   ASSERT_TRUE(appendCapturing(run.context, second).ok);
-  ASSERT_TRUE(run.context.finishMovie());
+  ASSERT_EQ(run.context.finishMovie(), MovieFinish::Finished);
   ReadBack back;
   ASSERT_TRUE(readBack(path, back)) << back.file.error;
   EXPECT_EQ(back.samples, (std::vector<Bytes>{first, second}));
@@ -73,7 +73,7 @@ TEST(SampleWrites, AFileSizeLimitRefusesFramesButKeepsTheOnesTaken) {
         if (!run.created) return 2;
         for (const Bytes& frame : frames) run.context.appendFrame(frame.data(), kFrame);
         run.context.appendFrame(small.data(), static_cast<int32_t>(small.size()));
-        return run.context.finishMovie() ? 1 : 0;
+        return run.context.finishMovie() == MovieFinish::Finished ? 1 : 0;
       },
       printed);
   EXPECT_EQ(finished, 1);
@@ -101,7 +101,7 @@ TEST(FinishMovie, AMovieThatCannotBeWrittenLeavesNoFile) {
         for (int i = 0; i < 3; ++i) {
           if (!run.context.appendFrame(frame.data(), kFrame)) return 3;
         }
-        return run.context.finishMovie() ? 1 : 0;
+        return run.context.finishMovie() == MovieFinish::Finished ? 1 : 0;
       },
       printed);
   EXPECT_EQ(finished, 0);
@@ -117,7 +117,7 @@ TEST(FinishMovie, WriteCloseOrRenameFaultsLeaveNoFile) {
     ASSERT_TRUE(run.created);
     ASSERT_TRUE(appendCapturing(run.context, patternFrame(1000, 5)).ok);
     setFaultPlan({op, 1, false});
-    const bool finished = run.context.finishMovie();
+    const bool finished = run.context.finishMovie() == MovieFinish::Finished;
     clearFaultPlan();
     EXPECT_FALSE(finished);
     EXPECT_TRUE(allObjectsReleased(run.context.output));
@@ -149,10 +149,10 @@ TEST(OutputName, WhatSitsThereIsReplacedNeverWrittenThrough) {
         ASSERT_EQ(::link(target.c_str(), path.c_str()), 0);
         break;
       case Existing::StaleTemp:
-        writeFile(qtTemporaryPath(path), old);
+        writeFile(temporaryPathFor(path), old);
         break;
       case Existing::StaleTempLink:
-        ASSERT_EQ(::symlink(target.c_str(), qtTemporaryPath(path).c_str()), 0);
+        ASSERT_EQ(::symlink(target.c_str(), temporaryPathFor(path).c_str()), 0);
         break;
     }
     {
@@ -163,7 +163,7 @@ TEST(OutputName, WhatSitsThereIsReplacedNeverWrittenThrough) {
       if (existing == Existing::StaleTemp || existing == Existing::StaleTempLink) {
         EXPECT_FALSE(testing_support::fileExists(path));
       }
-      ASSERT_TRUE(run.context.finishMovie());
+      ASSERT_EQ(run.context.finishMovie(), MovieFinish::Finished);
     }
     EXPECT_EQ(readFile(target), old);
     EXPECT_EQ(listNames(dir.path), kOnlyTheMovie);
@@ -186,7 +186,7 @@ TEST(OutputName, ALongNameIsWrittenThroughAShortTemporaryName) {
   ASSERT_EQ(during.size(), 1u);
   EXPECT_LE(during[0].size(), 255u);
   EXPECT_EQ(during[0][1], '_');
-  ASSERT_TRUE(run.context.finishMovie());
+  ASSERT_EQ(run.context.finishMovie(), MovieFinish::Finished);
   EXPECT_EQ(listNames(dir.path), std::vector<std::string>{name});
 }
 

@@ -4,7 +4,15 @@
 
 namespace {
 FaultPlan gPlan;
-uint64_t gCounts[5] = {};
+uint64_t gCounts[kFaultOpCount] = {};
+
+// Every kind has its own counter; a kind missing from kFaultOps has none.
+size_t counterOf(FaultOp op) {
+  for (size_t i = 0; i < kFaultOpCount; ++i) {
+    if (kFaultOps[i] == op) return i;
+  }
+  return kFaultOpCount;
+}
 }  // namespace
 
 void setFaultPlan(const FaultPlan& plan) {
@@ -17,12 +25,15 @@ void clearFaultPlan() {
 }
 
 bool faultHits(FaultOp op) {
-  uint64_t& count = gCounts[static_cast<int>(op)];
+  const size_t counter = counterOf(op);
+  if (counter == kFaultOpCount) return false;
+  uint64_t& count = gCounts[counter];
   ++count;
   if (gPlan.nth == 0 || gPlan.op != op) return false;
   return gPlan.persistent ? count >= gPlan.nth : count == gPlan.nth;
 }
 
 uint64_t faultCount(FaultOp op) {
-  return gCounts[static_cast<int>(op)];
+  const size_t counter = counterOf(op);
+  return counter == kFaultOpCount ? 0 : gCounts[counter];
 }

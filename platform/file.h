@@ -8,16 +8,27 @@
 #include <functional>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/types.h>
+// A recording runs to hundreds of gigabytes: a build whose file offsets wrap
+// at 2 GiB would misplace every frame past that point.
+static_assert(sizeof(off_t) >= 8, "file offsets must be 64-bit: build with _FILE_OFFSET_BITS=64");
+#endif
+
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
+constexpr const char* kFolderSeparators = "\\/";
 #else
 constexpr char kPathSeparator = '/';
+constexpr const char* kFolderSeparators = "/";
 #endif
 
 struct ReadResult {
   size_t count = 0;     // bytes delivered; fewer than asked means the file ended or failed
   bool failed = false;  // an I/O error, as opposed to the plain end of the file
 };
+
+enum class CreateOutcome { Created, Refused, Failed };
 
 struct File {
   File() = default;
@@ -31,7 +42,9 @@ struct File {
   // read, so an odd entry can never block or be taken for footage.
   bool openForReading(const std::string& path);
   // Creates a file that must not exist yet, for writing; never follows a link.
-  bool createNew(const std::string& path);
+  // Something standing in the way (a folder, a name the folder cannot hold,
+  // no permission) is a refusal; a full disk or an I/O error is a failure.
+  CreateOutcome createNew(const std::string& path);
   bool isOpen() const { return fd >= 0; }
 
   bool seek(uint64_t position);
@@ -41,6 +54,9 @@ struct File {
   // All or nothing from the caller's view: false unless every byte was written.
   bool writeAt(uint64_t offset, const void* data, size_t count);
   bool truncate(uint64_t length);
+  // Returns once the bytes are on the storage itself, past every cache the
+  // platform lets us reach.
+  bool flush();
   // Closing can fail (delayed write errors on network and full disks), so it is reported.
   bool close();
 
@@ -50,6 +66,29 @@ struct File {
 bool renameReplacing(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
 bool isFolder(const std::string& path);
+// Makes the folder's entries (a rename into it) durable. A file system that
+// cannot flush a folder at all is not an error; an I/O error is.
+bool flushFolder(const std::string& folder);
+
+// What stands at a name, without following a link there.
+struct EntryInfo {
+  bool exists = false;
+  bool isFolder = false;
+  bool isReadOnly = false;  // a plain file its owner may not write
+};
+EntryInfo inspectEntry(const std::string& path);
+// Whether name can be one entry of folder (its length in the folder's terms).
+bool entryNameFits(const std::string& folder, const std::string& name);
+
+struct PathParts {
+  std::string folder;  // with its trailing separator, or empty for a bare name
+  std::string name;
+};
+PathParts splitPath(const std::string& path);
+
+// Names the recording-folder listing never takes as inputs: those whose
+// second character is '_', the form of the tool's outputs and temporaries.
+bool isIgnoredByListing(const std::string& name);
 // Calls visit for every entry, in the order the listing yields them.
 // False only when the folder cannot be opened for listing.
 bool forEachFolderEntry(const std::string& folder,
@@ -59,7 +98,11 @@ std::string currentFolder();
 
 // Fault injection for tests: the nth operation of a kind fails, once or from
 // then on. Counting starts when a plan is set.
-enum class FaultOp { Read, Write, Seek, Rename, Close };
+enum class FaultOp { Read, Write, Seek, Rename, Close, Create, Truncate, Flush };
+constexpr FaultOp kFaultOps[] = {FaultOp::Read,     FaultOp::Write, FaultOp::Seek,
+                                 FaultOp::Rename,   FaultOp::Close, FaultOp::Create,
+                                 FaultOp::Truncate, FaultOp::Flush};
+constexpr size_t kFaultOpCount = sizeof kFaultOps / sizeof kFaultOps[0];
 struct FaultPlan {
   FaultOp op = FaultOp::Write;
   uint64_t nth = 0;  // 1 is the first operation of that kind; 0 disables the plan

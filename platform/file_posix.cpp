@@ -15,6 +15,46 @@
 namespace {
 // Large single transfers are split so that no platform limit on one call matters.
 constexpr size_t kMaxTransfer = size_t{1} << 30;
+
+// Reasons a create is turned away by what stands at the name or by the
+// folder, as opposed to the storage failing under it.
+bool isRefusal(int error) {
+  switch (error) {
+    case EEXIST:
+    case EISDIR:
+    case ENAMETOOLONG:
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ENOTDIR:
+    case ENOENT:
+    case ELOOP:
+    case EINVAL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The one place that knows what "on the disk" takes on each system.
+bool flushDescriptor(int descriptor) {
+#ifdef __APPLE__
+  // macOS's fsync leaves the data in the drive's own cache; F_FULLFSYNC
+  // empties it. File systems that do not support it (some network and FAT
+  // drivers) refuse it, and there fsync is the strongest flush there is.
+  if (::fcntl(descriptor, F_FULLFSYNC) == 0) return true;
+#endif
+  for (;;) {
+    if (::fsync(descriptor) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+// Some FUSE and exFAT drivers cannot flush a folder and say so; that is
+// not a failure of the storage.
+bool cannotFlushFolders(int error) {
+  return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == EBADF;
+}
 }  // namespace
 
 File::~File() {
@@ -50,12 +90,16 @@ bool File::openForReading(const std::string& path) {
   return true;
 }
 
-bool File::createNew(const std::string& path) {
-  if (fd >= 0) return false;
+CreateOutcome File::createNew(const std::string& path) {
+  if (fd >= 0) return CreateOutcome::Refused;
+  if (faultHits(FaultOp::Create)) {
+    errno = EIO;
+    return CreateOutcome::Failed;
+  }
   int opened = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (opened < 0) return false;
+  if (opened < 0) return isRefusal(errno) ? CreateOutcome::Refused : CreateOutcome::Failed;
   fd = opened;
-  return true;
+  return CreateOutcome::Created;
 }
 
 bool File::seek(uint64_t position) {
@@ -123,7 +167,14 @@ bool File::writeAt(uint64_t offset, const void* data, size_t count) {
 
 bool File::truncate(uint64_t length) {
   if (fd < 0 || length > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (faultHits(FaultOp::Truncate)) return false;
   return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
+}
+
+bool File::flush() {
+  if (fd < 0) return false;
+  if (faultHits(FaultOp::Flush)) return false;
+  return flushDescriptor(fd);
 }
 
 bool File::close() {
@@ -147,6 +198,32 @@ bool removeFile(const std::string& path) {
 bool isFolder(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool flushFolder(const std::string& folder) {
+  if (faultHits(FaultOp::Flush)) return false;
+  const std::string path = folder.empty() ? "." : folder;
+  const int opened = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (opened < 0) return cannotFlushFolders(errno);
+  const bool flushed = flushDescriptor(opened) || cannotFlushFolders(errno);
+  ::close(opened);
+  return flushed;
+}
+
+EntryInfo inspectEntry(const std::string& path) {
+  EntryInfo entry;
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) return entry;
+  entry.exists = true;
+  entry.isFolder = S_ISDIR(info.st_mode);
+  entry.isReadOnly = S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
+  return entry;
+}
+
+bool entryNameFits(const std::string& folder, const std::string& name) {
+  long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  if (limit <= 0) limit = NAME_MAX;
+  return !name.empty() && name.size() <= static_cast<size_t>(limit);
 }
 
 bool forEachFolderEntry(const std::string& folder,

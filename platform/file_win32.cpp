@@ -47,6 +47,48 @@ std::string toUtf8(const wchar_t* wide) {
   return toUtf8(wide, wcslen(wide));
 }
 
+// Paths as the wide calls take them. Past MAX_PATH those calls fail unless
+// the path is absolute in the "\\?\" form, which also turns off their
+// parsing of "/" and ".", so a long path is made whole first.
+constexpr size_t kShortPathLimit = 240;  // below MAX_PATH, with room for a name added later
+
+bool toWidePath(const std::string& text, std::wstring& wide) {
+  if (!toWide(text, wide)) return false;
+  if (wide.empty() || wide.compare(0, 4, L"\\\\?\\") == 0) return true;
+  if (wide.size() < kShortPathLimit) return true;
+  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return false;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
+  if (length == 0 || length >= needed) return false;
+  full.resize(length);
+  if (full.compare(0, 2, L"\\\\") == 0) {
+    wide = L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+  } else {
+    wide = L"\\\\?\\" + full;
+  }
+  return true;
+}
+
+// Reasons a create is turned away by what stands at the name or by the
+// folder, as opposed to the storage failing under it.
+bool isRefusal(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_INVALID_NAME:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_DIRECTORY:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Names are printed as UTF-8 bytes; a console shows them as such only while
 // its output code page is UTF-8, so it is switched for the run and put back.
 struct ConsoleCodePage {
@@ -89,7 +131,7 @@ File& File::operator=(File&& other) noexcept {
 bool File::openForReading(const std::string& path) {
   if (fd >= 0) return false;
   std::wstring wide;
-  if (!toWide(path, wide) || wide.empty()) return false;
+  if (!toWidePath(path, wide) || wide.empty()) return false;
   const int opened = ::_wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
   if (opened < 0) return false;
   // Reserved names (CON, NUL, COM1) open as devices in any folder; only a
@@ -105,16 +147,25 @@ bool File::openForReading(const std::string& path) {
   return true;
 }
 
-bool File::createNew(const std::string& path) {
-  if (fd >= 0) return false;
+CreateOutcome File::createNew(const std::string& path) {
+  if (fd >= 0) return CreateOutcome::Refused;
   std::wstring wide;
-  if (!toWide(path, wide) || wide.empty()) return false;
-  // _O_EXCL fails on any existing entry, a link included, so nothing is written through one.
-  const int opened = ::_wopen(wide.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                              _S_IREAD | _S_IWRITE);
-  if (opened < 0) return false;
+  if (!toWidePath(path, wide) || wide.empty()) return CreateOutcome::Refused;
+  if (faultHits(FaultOp::Create)) return CreateOutcome::Failed;
+  // CREATE_NEW fails on any existing entry, a link included, so nothing is
+  // written through one.
+  const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return isRefusal(GetLastError()) ? CreateOutcome::Refused : CreateOutcome::Failed;
+  }
+  const int opened = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+  if (opened < 0) {
+    CloseHandle(handle);
+    return CreateOutcome::Failed;
+  }
   fd = opened;
-  return true;
+  return CreateOutcome::Created;
 }
 
 bool File::seek(uint64_t position) {
@@ -188,7 +239,17 @@ bool File::writeAt(uint64_t offset, const void* data, size_t count) {
 
 bool File::truncate(uint64_t length) {
   if (fd < 0 || length > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (faultHits(FaultOp::Truncate)) return false;
   return ::_chsize_s(fd, static_cast<__int64>(length)) == 0;
+}
+
+// FlushFileBuffers writes the file's data and metadata through the
+// system's cache and asks the drive to empty its own.
+bool File::flush() {
+  if (fd < 0) return false;
+  if (faultHits(FaultOp::Flush)) return false;
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != 0;
 }
 
 bool File::close() {
@@ -204,7 +265,7 @@ bool renameReplacing(const std::string& from, const std::string& to) {
   if (faultHits(FaultOp::Rename)) return false;
   std::wstring wideFrom;
   std::wstring wideTo;
-  if (!toWide(from, wideFrom) || !toWide(to, wideTo)) return false;
+  if (!toWidePath(from, wideFrom) || !toWidePath(to, wideTo)) return false;
   // Write-through: the call returns only once the new name is on the disk.
   return MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
@@ -212,21 +273,46 @@ bool renameReplacing(const std::string& from, const std::string& to) {
 
 bool removeFile(const std::string& path) {
   std::wstring wide;
-  if (!toWide(path, wide)) return false;
+  if (!toWidePath(path, wide)) return false;
   return DeleteFileW(wide.c_str()) != 0;
 }
 
 bool isFolder(const std::string& path) {
   std::wstring wide;
-  if (!toWide(path, wide) || wide.empty()) return false;
+  if (!toWidePath(path, wide) || wide.empty()) return false;
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The rename into a folder is written through (MOVEFILE_WRITE_THROUGH), and
+// NTFS journals the folder's entries: there is no folder left to flush.
+bool flushFolder(const std::string&) {
+  return !faultHits(FaultOp::Flush);
+}
+
+EntryInfo inspectEntry(const std::string& path) {
+  EntryInfo entry;
+  std::wstring wide;
+  if (!toWidePath(path, wide) || wide.empty()) return entry;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return entry;
+  entry.exists = true;
+  const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  entry.isFolder = !isLink && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.isReadOnly = !isLink && !entry.isFolder && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  return entry;
+}
+
+// NTFS, exFAT and FAT32 all count a name's length in UTF-16 units.
+bool entryNameFits(const std::string&, const std::string& name) {
+  std::wstring wide;
+  return toWide(name, wide) && !wide.empty() && wide.size() <= 255;
 }
 
 bool forEachFolderEntry(const std::string& folder,
                         const std::function<void(const std::string&)>& visit) {
   std::wstring pattern;
-  if (!toWide(folder, pattern)) return false;
+  if (!toWidePath(folder, pattern)) return false;
   if (pattern.empty()) pattern = L".";
   if (pattern.back() != L'\\' && pattern.back() != L'/' && pattern.back() != L':') {
     pattern += L'\\';

@@ -1,5 +1,6 @@
 // Whole recoveries with a fault at every point where the file layer can fail:
-// the nth read, write, seek, rename or close, once or from then on, for n = 1,
+// the nth call of each kind (read, write, seek, rename, close, create,
+// truncate, flush), once or from then on, for n = 1,
 // 2, ... until a run no longer reaches the fault. Every run must either
 // recover everything and exit 0, or say so on stdout and exit non-zero; the
 // inputs never change, and a file under a final "r_" name is always whole.
@@ -25,11 +26,12 @@ struct FaultKind {
   const char* name;
 };
 
-constexpr FaultKind kFaultKinds[] = {{FaultOp::Write, "write"},
-                                     {FaultOp::Rename, "rename"},
-                                     {FaultOp::Close, "close"},
-                                     {FaultOp::Read, "read"},
-                                     {FaultOp::Seek, "seek"}};
+constexpr FaultKind kFaultKinds[] = {{FaultOp::Write, "write"},       {FaultOp::Rename, "rename"},
+                                     {FaultOp::Close, "close"},       {FaultOp::Read, "read"},
+                                     {FaultOp::Seek, "seek"},         {FaultOp::Create, "create"},
+                                     {FaultOp::Truncate, "truncate"}, {FaultOp::Flush, "flush"}};
+static_assert(sizeof kFaultKinds / sizeof kFaultKinds[0] == kFaultOpCount,
+              "the loop covers every kind of fault the file layer can inject");
 
 // Far above the operations one run of this recording needs; reaching it
 // means the loop no longer ends.

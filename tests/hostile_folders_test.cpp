@@ -81,10 +81,9 @@ TEST(HostileFolders, EachEndsWithItsOwnLinesAndLeavesTheInputsAlone) {
        "unable read 0.mt\nfailed to read meta.\n", 1, Outputs::None},
       {"movie name of 250 characters", longName, [](const std::string&) { return true; }, "", 0,
        Outputs::All},
-      // The movie is written under a shorter temporary name; only putting it
-      // in place fails, after the audio copies are made.
+      // Refused as the movie is created, before a scan that could only be wasted.
       {"movie name too long for r_ in front", tooLongName, [](const std::string&) { return true; },
-       "+Failed to write movie file!\n", 4, Outputs::AudioOnly},
+       meta + "Failed to create new movie!", 4, Outputs::None},
       {"working folder path longer than 255 characters", "clip.mov",
        [](const std::string&) { return true; }, "", 0, Outputs::All, true},
       {"source is a FIFO", "clip.mov",

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "platform/file.h"
 
 namespace testing_support {
 
@@ -78,6 +79,14 @@ Bytes shotPayload(const ShotValues& values);
 Bytes revisionPayload(int32_t revision);
 // A revision 4 section, a shot section and a FRAMS section: what a camera writes.
 Bytes goodMeta(const ShotValues& values = {}, int32_t maxFrame = 100);
+
+// A fault plan in force for the scope's life.
+struct FaultPlanScope {
+  explicit FaultPlanScope(const FaultPlan& plan) { setFaultPlan(plan); }
+  ~FaultPlanScope() { clearFaultPlan(); }
+  FaultPlanScope(const FaultPlanScope&) = delete;
+  FaultPlanScope& operator=(const FaultPlanScope&) = delete;
+};
 
 void appendBytes(Bytes& to, const Bytes& from);
 void put32le(Bytes& out, uint32_t value);
