@@ -10,6 +10,7 @@
 
 #include "tests/ffprobe.h"
 #include "tests/prores_fixtures.h"
+#include "tests/readers.h"
 #include "tests/support.h"
 
 namespace {
@@ -84,6 +85,43 @@ void expectRecovered(const ProresClip& clip, const Recording& recording, const c
 
   const std::vector<std::string> original(clip.hashes.begin(), clip.hashes.begin() + taken);
   EXPECT_EQ(frameHashes(rebuilt), original);
+}
+
+// Readers that share no code with ffmpeg must see the same single track.
+void expectReadersAgree(const ProresClip& clip, const std::string& movie, size_t samples) {
+  ReaderReport gpac = readMovieWith("mp4box", movie);
+  EXPECT_TRUE(gpac.ran);
+  EXPECT_TRUE(gpac.errors.empty()) << (gpac.errors.empty() ? "" : gpac.errors.front());
+  EXPECT_EQ(gpac.tracks, 1);
+  EXPECT_EQ(gpac.track["codec"], clip.flavour.codecTag);
+  EXPECT_EQ(gpac.track["width"], std::to_string(clip.width));
+  EXPECT_EQ(gpac.track["height"], std::to_string(clip.height));
+  EXPECT_EQ(gpac.track["samples"], std::to_string(samples));
+
+  ReaderReport mkv = readMovieWith("mkvmerge", movie);
+  EXPECT_TRUE(mkv.ran);
+  EXPECT_TRUE(mkv.errors.empty()) << (mkv.errors.empty() ? "" : mkv.errors.front());
+  EXPECT_EQ(mkv.tracks, 1);
+  EXPECT_EQ(mkv.track["type"], "video");
+}
+
+TEST_F(ProresRecovery, EveryReaderSeesOneTrackOfEachFlavour) {
+  PRORESCUE_REQUIRE_READERS();
+  for (const ProresClip& clip : *clips) {
+    SCOPED_TRACE(clip.flavour.name);
+    const Recording recording = withGarbageBetween(clip);
+    TempDir dir;
+    ShotValues shot;
+    shot.width = clip.width;
+    shot.height = clip.height;
+    shot.frameRate = clip.flavour.frameRate;
+    shot.codecId = clip.flavour.codecId;
+    writeFile(dir.file("0.mt"), goodMeta(shot, kFrames));
+    writeFile(dir.file("A001.mov"), recording.bytes);
+    const ToolRun run = runTool(dir.path);
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    expectReadersAgree(clip, dir.file("r_A001.mov"), clip.frames.size());
+  }
 }
 
 TEST_F(ProresRecovery, IndexLostKeepsEveryFrameAWindowReaches) {
