@@ -129,14 +129,34 @@ bool sizeIsTaken(uint32_t size) {
 enum class FrameStep { Taken, Unreadable, EndOfSource, SeekFailed };
 
 // Reads the frame at start whole into the buffer and hands it to the movie.
+// Two roads for a frame. Inside the kernel, its bytes go from the source to
+// the movie without passing through the buffer, and are shared where the
+// file system can. Through the buffer, one read and one write; that road is
+// taken for the rest of the run once the kernel says it cannot copy, and for
+// any frame whose kernel copy failed, so that the failure shows up as what
+// it is: a read error, a write error, or the end of the source.
 FrameStep takeFrame(RecoveryContext& context, File& source, uint64_t start, uint32_t size,
-                    ScanStats& stats) {
+                    ScanStats& stats, bool& kernelRoad) {
   if (!source.seek(start)) return FrameStep::SeekFailed;
+  if (kernelRoad) {
+    switch (context.copyFrame(source, start, static_cast<int32_t>(size))) {
+      case FrameCopy::Appended:
+        ++stats.framesFound;
+        return FrameStep::Taken;
+      case FrameCopy::Unsupported:
+        kernelRoad = false;
+        break;
+      case FrameCopy::Failed:
+        break;
+    }
+  }
   const ReadResult frame = source.read(gFrameBuffer, size);
   if (frame.failed) return FrameStep::Unreadable;
   if (frame.count != size) return FrameStep::EndOfSource;
   ++stats.framesFound;
-  if (!context.appendFrame(gFrameBuffer, static_cast<int32_t>(size))) ++stats.framesRefused;
+  if (!context.appendFrame(gFrameBuffer, static_cast<int32_t>(size), source, start)) {
+    ++stats.framesRefused;
+  }
   return FrameStep::Taken;
 }
 
@@ -185,6 +205,7 @@ int32_t findFrameMarker(int32_t first, int32_t limit) {
 
 ScanOutcome scanFrames(RecoveryContext& context, File& source, ScanStats& stats) {
   uint64_t position = 0;
+  bool kernelRoad = true;
   for (;;) {
     if (!source.seek(position)) return seekFailed(ScanOutcome::WindowSeekFailed);
     const ReadResult window = source.read(gFrameBuffer, kScanWindowSize);
@@ -215,7 +236,7 @@ ScanOutcome scanFrames(RecoveryContext& context, File& source, ScanStats& stats)
       continue;
     }
     std::printf("%" PRId32 " @ %" PRIu64 "\n", asSigned(size), start);
-    switch (takeFrame(context, source, start, size, stats)) {
+    switch (takeFrame(context, source, start, size, stats, kernelRoad)) {
       case FrameStep::Taken:
         break;
       case FrameStep::Unreadable:

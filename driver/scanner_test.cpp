@@ -95,7 +95,8 @@ struct ScanRun {
 // Scans a source with a real context whose movie lives in the same folder,
 // then finishes the movie and reads its samples back. The source is left at
 // an odd position first: every read must seek.
-ScanRun scan(const TempDir& dir, const std::string& sourceName, const FaultPlan& plan = {}) {
+ScanRun scan(const TempDir& dir, const std::string& sourceName, const FaultPlan& plan = {},
+             const FaultPlan& also = {}) {
   ScanRun run;
   RecoveryContext context;
   std::memcpy(context.meta.shot.bytes, testing_support::shotPayload({}).data(), kShotInfoSize);
@@ -110,7 +111,7 @@ ScanRun scan(const TempDir& dir, const std::string& sourceName, const FaultPlan&
     return run;
   }
   testing_support::CapturedStdout captured;
-  setFaultPlan(plan);
+  setFaultPlan(plan, also);
   run.outcome = scanFrames(context, source, run.stats);
   clearFaultPlan();
   run.out = captured.finish();
@@ -348,6 +349,21 @@ TEST(ScanFrames, OffsetsBeyondFourGiB) {
   EXPECT_TRUE(run.samples == std::vector<Bytes>{frame(100)});
 }
 
+// A frame that fails is met on the buffered road: either the run is on it
+// (no kernel copy here), or its kernel copy failed and it is done again there.
+struct Road {
+  const char* name;
+  bool kernelCopyAllowed;
+  FaultPlan also;
+};
+const Road kFailureRoads[] = {{"buffered", false, {}},
+                              {"kernel copy failing", true, {FaultOp::Copy, 1, true}}};
+
+struct RoadScope {
+  explicit RoadScope(const Road& road) { setKernelCopyAllowed(road.kernelCopyAllowed); }
+  ~RoadScope() { setKernelCopyAllowed(true); }
+};
+
 // The movie's one write per frame fails for the second frame only.
 TEST(ScanFrames, RefusedFrameIsSteppedOver) {
   TempDir dir;
@@ -355,12 +371,16 @@ TEST(ScanFrames, RefusedFrameIsSteppedOver) {
   const Bytes refused = frameHidingHeader(20000);
   const Bytes last = frame(1000, "ZARO");
   writeSource(dir.file("clip.mov"), 200000, {{0, first}, {5000, refused}, {40000, last}});
-  const ScanRun run = scan(dir, "clip.mov", {FaultOp::Write, 2, false});
-  EXPECT_EQ(run.out, frameLine(3000, 0) + frameLine(20000, 5000) + "Error write sample!" +
-                         frameLine(1000, 40000) + kEnd);
-  EXPECT_EQ(run.stats.framesFound, 3u);
-  EXPECT_EQ(run.stats.framesRefused, 1u);
-  EXPECT_TRUE(run.samples == (std::vector<Bytes>{first, last}));
+  for (const Road& road : kFailureRoads) {
+    SCOPED_TRACE(road.name);
+    RoadScope onRoad(road);
+    const ScanRun run = scan(dir, "clip.mov", {FaultOp::Write, 2, false}, road.also);
+    EXPECT_EQ(run.out, frameLine(3000, 0) + frameLine(20000, 5000) + "Error write sample!" +
+                           frameLine(1000, 40000) + kEnd);
+    EXPECT_EQ(run.stats.framesFound, 3u);
+    EXPECT_EQ(run.stats.framesRefused, 1u);
+    EXPECT_TRUE(run.samples == (std::vector<Bytes>{first, last}));
+  }
 }
 
 struct FaultCase {
@@ -428,13 +448,17 @@ TEST(ScanFrames, ReadAndSeekFaults) {
   };
   TempDir dir;
   writeSource(dir.file("clip.mov"), 200000, {{50, frame(100)}, {70000, frame(1000)}});
-  for (const FaultCase& c : cases) {
-    const ScanRun run = scan(dir, "clip.mov", c.plan);
-    EXPECT_EQ(run.out, c.expected) << c.name;
-    EXPECT_EQ(run.outcome, c.outcome) << c.name;
-    EXPECT_EQ(run.stats.framesFound, c.framesFound) << c.name;
-    EXPECT_EQ(run.stats.unreadableRegions, c.unreadableRegions) << c.name;
-    EXPECT_EQ(run.samples.size(), c.framesFound) << c.name;
+  for (const Road& road : kFailureRoads) {
+    SCOPED_TRACE(road.name);
+    RoadScope onRoad(road);
+    for (const FaultCase& c : cases) {
+      const ScanRun run = scan(dir, "clip.mov", c.plan, road.also);
+      EXPECT_EQ(run.out, c.expected) << c.name;
+      EXPECT_EQ(run.outcome, c.outcome) << c.name;
+      EXPECT_EQ(run.stats.framesFound, c.framesFound) << c.name;
+      EXPECT_EQ(run.stats.unreadableRegions, c.unreadableRegions) << c.name;
+      EXPECT_EQ(run.samples.size(), c.framesFound) << c.name;
+    }
   }
 }
 

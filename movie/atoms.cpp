@@ -253,6 +253,14 @@ void writeTrak(Bytes& out, const TrackHeader& track, const MediaTable* media) {
 
 }  // namespace
 
+uint64_t placeSample(uint64_t dataEnd, uint64_t sourceOffset, uint64_t size, uint32_t blockSize) {
+  if (blockSize == 0 || (blockSize & (blockSize - 1)) != 0) return dataEnd;
+  const uint64_t mask = blockSize - 1;
+  const uint64_t gap = ((sourceOffset & mask) - (dataEnd & mask)) & mask;
+  if (gap > size / 100) return dataEnd;
+  return dataEnd + gap;
+}
+
 bool needsLargeMdat(uint64_t atomSize) {
   return atomSize > UINT32_MAX;
 }

@@ -60,6 +60,13 @@ bool needsVersion1(uint64_t duration);
 
 uint64_t mediaDuration(const MediaTable& media);
 
+// Where the next sample goes: at dataEnd, or a little later so that it lies
+// at the same offset within a block as it does in its source (sourceOffset),
+// letting a copy-on-write file system share its whole blocks with the source.
+// The gap is taken only for a usable blockSize (a power of two, 0 for none)
+// and only when it costs at most 1% of the sample's own size.
+uint64_t placeSample(uint64_t dataEnd, uint64_t sourceOffset, uint64_t size, uint32_t blockSize);
+
 // Writes the header, runs body, then patches the size over the placeholder.
 void atom(Bytes& out, FourCC type, const std::function<void()>& body);
 

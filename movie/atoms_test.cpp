@@ -28,6 +28,38 @@ TEST(SixtyFourBit, EachSwitchTurnsJustPastUint32Max) {
   }
 }
 
+struct PlacementCase {
+  uint64_t dataEnd;
+  uint64_t sourceOffset;
+  uint64_t size;
+  uint32_t blockSize;
+  uint64_t offset;
+};
+
+TEST(Placement, MatchesTheSourceWithinABlockWhereTheGapCostsAtMostOnePercent) {
+  const uint64_t past4G = uint64_t{1} << 32;
+  const PlacementCase kCases[] = {
+      {36, 4096 + 36, 1000, 4096, 36},              // already in step
+      {36, 100, 1000000, 4096, 100},                // a gap of 64 for a large frame
+      {4000, 8192 + 10, 1000000, 4096, 4096 + 10},  // the gap wraps into the next block
+      {36, 4095, 409500, 4096, 4095},               // a gap of 4059: 0.99% of the frame
+      {36, 4095, 405899, 4096, 36},                 // the same gap is just over 1%: packed
+      {36, 100, 6399, 4096, 36},                    // a gap of 64 for a small frame: packed
+      {36, 100, 6400, 4096, 100},                   // exactly 1%
+      {36, 100 + 65536 * 3, 1000000, 65536, 100},   // 64 KiB blocks
+      {36, 100, 1000000, 0, 36},                    // no usable block size
+      {36, 100, 1000000, 3000, 36},                 // not a power of two
+      {past4G - 20, past4G + 5000, 1000000, 4096, past4G + 904},  // past 4 GiB
+      {UINT64_MAX - 4095, 5, 1000000, 4096, UINT64_MAX - 4095 + 5},
+  };
+  for (const PlacementCase& c : kCases) {
+    const uint64_t offset = placeSample(c.dataEnd, c.sourceOffset, c.size, c.blockSize);
+    EXPECT_EQ(offset, c.offset) << c.dataEnd << " " << c.sourceOffset << " " << c.size;
+    EXPECT_GE(offset, c.dataEnd);
+    EXPECT_LE(offset - c.dataEnd, c.size / 100);
+  }
+}
+
 TEST(MdatHeader, StaysCompactUpToA32BitAtomSize) {
   // The compact atom is 8 header bytes plus the data.
   const Bytes compact = mdatHeader(uint64_t{UINT32_MAX} - 8);

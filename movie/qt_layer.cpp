@@ -2,6 +2,7 @@
 // counts, the sample table kept as samples arrive, and the finished file.
 #include "movie/qt_layer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -53,14 +54,6 @@ void appendDuration(MediaTable& table, uint32_t duration) {
 QtDataHandler* storageOf(const QtMedia* media) {
   if (media->track == nullptr || media->track->movie == nullptr) return nullptr;
   return media->track->movie->storage;
-}
-
-bool isUsableSample(const uint8_t* data, int64_t size, int64_t duration, int64_t displayOffset,
-                    int64_t sampleCount, uint32_t sampleFlags) {
-  // One sync sample at a time, shown in decode order: the table has no room
-  // for anything else.
-  return data != nullptr && size > 0 && size <= INT32_MAX && duration > 0 &&
-         duration <= INT32_MAX && displayOffset == 0 && sampleCount == 1 && sampleFlags == 0;
 }
 
 bool writeFinishedMovie(QtDataHandler& storage, const Bytes& moov) {
@@ -134,6 +127,7 @@ QtErr qtCreateMovieStorage(const QtHandle* dataRef, uint32_t dataRefType, FourCC
     abandonOutput(opened->output);
     return kQtIoErr;
   }
+  opened->blockSize = opened->output.file.blockSize();
   opened->movie = created.get();
   created->storage = opened.get();
   storage = opened.release();
@@ -240,32 +234,104 @@ QtErr qtSetMediaSampleDescription(QtMedia* media, const QtHandle* description) {
   return kQtNoErr;
 }
 
-// A sample whose bytes did not all reach the file is not recorded, and the
-// next one is written at the same offset: the table always matches the file.
-QtErr qtAddMediaSample(QtMedia* media, const uint8_t* data, int64_t size, int64_t decodeDuration,
-                       int64_t displayOffset, const QtHandle* description, int64_t sampleCount,
-                       uint32_t sampleFlags, int64_t* decodeTime) {
-  if (media == nullptr) return kQtInvalidMediaErr;
-  if (!media->editing) return kQtMediaNotEditingErr;
+namespace {
+
+// The media a sample may be added to, with its storage; null with why.
+QtDataHandler* acceptingStorage(QtMedia* media, const QtHandle* description, QtErr& why) {
+  why = kQtInvalidMediaErr;
+  if (media == nullptr) return nullptr;
+  why = kQtMediaNotEditingErr;
+  if (!media->editing) return nullptr;
   QtDataHandler* storage = storageOf(media);
-  if (storage == nullptr || !storage->output.file.isOpen()) return kQtInvalidMovieErr;
-  if (!isUsableSample(data, size, decodeDuration, displayOffset, sampleCount, sampleFlags)) {
-    return kQtParamErr;
-  }
+  why = kQtInvalidMovieErr;
+  if (storage == nullptr || !storage->output.file.isOpen()) return nullptr;
   MediaTable& table = media->table;
   if (description != nullptr && table.description.empty()) table.description = description->bytes;
-  if (table.description.empty()) return kQtBadImageDescriptionErr;
+  why = kQtBadImageDescriptionErr;
+  if (table.description.empty()) return nullptr;
   if (description != nullptr && description->bytes != table.description) {
-    return kQtBadImageDescriptionErr;  // a media of ours carries one description
+    return nullptr;  // a media of ours carries one description
   }
-  if (table.samples.size() >= UINT32_MAX) return kQtParamErr;
-  const uint64_t offset = storage->dataEnd;
-  if (!storage->output.file.writeAt(offset, data, static_cast<size_t>(size))) return kQtIoErr;
+  why = kQtParamErr;
+  if (table.samples.size() >= UINT32_MAX) return nullptr;
+  why = kQtNoErr;
+  return storage;
+}
+
+// Zeros whatever a failed sample left in the gap before offset.
+bool clearGap(QtDataHandler& storage, uint64_t offset) {
+  const uint64_t end = std::min(offset, storage.fileEnd);
+  static const uint8_t kZeros[4096] = {};
+  for (uint64_t at = storage.dataEnd; at < end;) {
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(end - at, sizeof kZeros));
+    if (!storage.output.file.writeAt(at, kZeros, count)) return false;
+    at += count;
+  }
+  return true;
+}
+
+// A sample that failed may have left some of its bytes; they are cut off
+// where the file can be shortened, and otherwise zeroed before they could
+// show through a later gap.
+void forgetFailedSample(QtDataHandler& storage, uint64_t offset, uint64_t size) {
+  storage.fileEnd = std::max(storage.fileEnd, offset + size);
+  if (storage.output.file.truncate(storage.dataEnd)) storage.fileEnd = storage.dataEnd;
+}
+
+QtErr addSample(QtMedia* media, const QtSampleOrigin* origin, const uint8_t* data, int64_t size,
+                int64_t decodeDuration, const QtHandle* description, int64_t* decodeTime) {
+  QtErr why = kQtNoErr;
+  QtDataHandler* storage = acceptingStorage(media, description, why);
+  if (storage == nullptr) return why;
+  if (size <= 0 || size > INT32_MAX || decodeDuration <= 0 || decodeDuration > INT32_MAX) {
+    return kQtParamErr;
+  }
+  if (data == nullptr && (origin == nullptr || origin->file == nullptr)) return kQtParamErr;
+  const uint64_t bytes = static_cast<uint64_t>(size);
+  const uint64_t sourceOffset = origin != nullptr ? origin->offset : storage->dataEnd;
+  const uint64_t offset = placeSample(storage->dataEnd, sourceOffset, bytes, storage->blockSize);
+  if (!clearGap(*storage, offset)) return kQtIoErr;
+  if (data != nullptr) {
+    if (!storage->output.file.writeAt(offset, data, static_cast<size_t>(size))) {
+      forgetFailedSample(*storage, offset, bytes);
+      return kQtIoErr;
+    }
+  } else {
+    switch (copyBetween(*origin->file, origin->offset, storage->output.file, offset, bytes)) {
+      case CopyOutcome::Copied:
+        break;
+      case CopyOutcome::Unsupported:
+        return kQtKernelCopyRefusedErr;
+      case CopyOutcome::Failed:
+        forgetFailedSample(*storage, offset, bytes);
+        return kQtIoErr;
+    }
+  }
+  MediaTable& table = media->table;
   if (decodeTime != nullptr) *decodeTime = static_cast<int64_t>(mediaDuration(table));
   table.samples.push_back({offset, static_cast<uint32_t>(size)});
   appendDuration(table, static_cast<uint32_t>(decodeDuration));
-  storage->dataEnd = offset + static_cast<uint64_t>(size);
+  storage->dataEnd = offset + bytes;
+  storage->fileEnd = std::max(storage->fileEnd, storage->dataEnd);
   return kQtNoErr;
+}
+
+}  // namespace
+
+QtErr qtAddMediaSample(QtMedia* media, const uint8_t* data, int64_t size, int64_t decodeDuration,
+                       int64_t displayOffset, const QtHandle* description, int64_t sampleCount,
+                       uint32_t sampleFlags, int64_t* decodeTime) {
+  // One sync sample at a time, shown in decode order: the table has no room
+  // for anything else.
+  if (data == nullptr || displayOffset != 0 || sampleCount != 1 || sampleFlags != 0) {
+    return media == nullptr ? kQtInvalidMediaErr : kQtParamErr;
+  }
+  return addSample(media, nullptr, data, size, decodeDuration, description, decodeTime);
+}
+
+QtErr qtAddMediaSampleFrom(QtMedia* media, const QtSampleOrigin& origin, const uint8_t* data,
+                           int64_t size, int64_t decodeDuration, const QtHandle* description) {
+  return addSample(media, &origin, data, size, decodeDuration, description, nullptr);
 }
 
 int64_t qtGetMediaDuration(const QtMedia* media) {

@@ -25,7 +25,8 @@ constexpr QtErr kQtNotEnteredErr = -2020;
 constexpr QtErr kQtMediaNotEditingErr = -2050;
 // Our writer's own outcomes of closing the storage, beyond plain success.
 constexpr QtErr kQtKeptExistingErr = -2100;  // an incomplete movie did not replace the file there
-constexpr QtErr kQtFolderNotFlushedErr = -2101;  // the movie is in place, its folder not flushed
+constexpr QtErr kQtFolderNotFlushedErr = -2101;   // the movie is in place, its folder not flushed
+constexpr QtErr kQtKernelCopyRefusedErr = -2102;  // the system cannot copy the sample in the kernel
 
 constexpr FourCC kQtAliasDataRef = fourCC("alis");
 constexpr FourCC kQtVideoMedia = fourCC("vide");
@@ -49,6 +50,10 @@ struct QtMedia;
 struct QtDataHandler {
   PendingOutput output;
   uint64_t dataEnd = kSampleDataOffset;
+  // How far the file may hold bytes: past dataEnd only after a sample that
+  // failed, whose leftovers must not show through the gap before the next.
+  uint64_t fileEnd = kSampleDataOffset;
+  uint32_t blockSize = 0;  // the file's, for placing samples; 0 packs them
   bool movieWritten = false;
   // Cleared for a movie known to lack frames, which must not replace a file
   // already at its name.
@@ -108,6 +113,19 @@ QtErr qtSetMediaSampleDescription(QtMedia* media, const QtHandle* description);
 QtErr qtAddMediaSample(QtMedia* media, const uint8_t* data, int64_t size, int64_t decodeDuration,
                        int64_t displayOffset, const QtHandle* description, int64_t sampleCount,
                        uint32_t sampleFlags, int64_t* decodeTime);
+
+// Where a sample's bytes lie in the file they were found in.
+struct QtSampleOrigin {
+  File* file = nullptr;
+  uint64_t offset = 0;
+};
+// One sync sample of size bytes whose origin is known, so that it can be
+// placed to share blocks with it. With data, the bytes are written from
+// memory; without, they are copied from the origin inside the kernel, and
+// kQtKernelCopyRefusedErr says the system cannot (nothing was written).
+// Either way a sample is indexed only when all its bytes are in the file.
+QtErr qtAddMediaSampleFrom(QtMedia* media, const QtSampleOrigin& origin, const uint8_t* data,
+                           int64_t size, int64_t decodeDuration, const QtHandle* description);
 int64_t qtGetMediaDuration(const QtMedia* media);
 QtErr qtInsertMediaIntoTrack(QtTrack* track, int64_t trackStart, int64_t mediaTime,
                              int64_t mediaDuration, uint32_t rate);

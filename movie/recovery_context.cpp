@@ -103,6 +103,27 @@ bool RecoveryContext::appendFrame(const uint8_t* data, int32_t size) {
   return true;
 }
 
+bool RecoveryContext::appendFrame(const uint8_t* data, int32_t size, File& source,
+                                  uint64_t sourceOffset) {
+  if (qtAddMediaSampleFrom(output.media, {&source, sourceOffset}, data, size,
+                           int64_t{output.frameDuration}, output.imageDescription) != kQtNoErr) {
+    return fail("Error write sample!");
+  }
+  return true;
+}
+
+FrameCopy RecoveryContext::copyFrame(File& source, uint64_t sourceOffset, int32_t size) {
+  switch (qtAddMediaSampleFrom(output.media, {&source, sourceOffset}, nullptr, size,
+                               int64_t{output.frameDuration}, output.imageDescription)) {
+    case kQtNoErr:
+      return FrameCopy::Appended;
+    case kQtKernelCopyRefusedErr:
+      return FrameCopy::Unsupported;
+    default:
+      return FrameCopy::Failed;
+  }
+}
+
 // No step stops a later one: every object is released and both stops run
 // whatever went wrong before them.
 MovieFinish RecoveryContext::finishMovie(bool complete) {

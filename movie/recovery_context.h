@@ -6,6 +6,7 @@
 #include <string>
 
 #include "meta/meta.h"
+#include "platform/file.h"
 
 struct QtHandle;
 struct QtMovie;
@@ -34,6 +35,13 @@ enum class MovieFinish {
   NotFlushed,    // written whole under its name, but its folder could not be flushed
 };
 
+// How a frame copied inside the kernel ended.
+enum class FrameCopy {
+  Appended,     // all its bytes are in the movie, and it is indexed
+  Unsupported,  // the system cannot copy it there: nothing was written
+  Failed,       // not appended; the buffered road can tell a read error from a write error
+};
+
 class RecoveryContext {
  public:
   RecoveryContext();
@@ -46,6 +54,12 @@ class RecoveryContext {
   bool createMovie(const std::string& path);
   // Appends size bytes as the next sample; prints one message and returns false on failure.
   bool appendFrame(const uint8_t* data, int32_t size);
+  // The same for a frame found at sourceOffset in source, which is placed in
+  // the movie to share blocks with it where the file system can.
+  bool appendFrame(const uint8_t* data, int32_t size, File& source, uint64_t sourceOffset);
+  // Appends the frame at sourceOffset in source, copied inside the kernel
+  // without passing through the tool's memory. Prints nothing.
+  FrameCopy copyFrame(File& source, uint64_t sourceOffset, int32_t size);
   // Ends editing, writes the movie, closes the file and releases everything.
   // The destructor does this too; calling it first lets the caller learn
   // whether the movie reached the disk. A movie the caller knows lacks

@@ -4,6 +4,7 @@
 
 namespace {
 FaultPlan gPlan;
+FaultPlan gAlso;
 uint64_t gCounts[kFaultOpCount] = {};
 
 // Every kind has its own counter; a kind missing from kFaultOps has none.
@@ -15,8 +16,9 @@ size_t counterOf(FaultOp op) {
 }
 }  // namespace
 
-void setFaultPlan(const FaultPlan& plan) {
+void setFaultPlan(const FaultPlan& plan, const FaultPlan& also) {
   gPlan = plan;
+  gAlso = also;
   for (uint64_t& count : gCounts) count = 0;
 }
 
@@ -29,8 +31,11 @@ bool faultHits(FaultOp op) {
   if (counter == kFaultOpCount) return false;
   uint64_t& count = gCounts[counter];
   ++count;
-  if (gPlan.nth == 0 || gPlan.op != op) return false;
-  return gPlan.persistent ? count >= gPlan.nth : count == gPlan.nth;
+  for (const FaultPlan* plan : {&gPlan, &gAlso}) {
+    if (plan->nth == 0 || plan->op != op) continue;
+    if (plan->persistent ? count >= plan->nth : count == plan->nth) return true;
+  }
+  return false;
 }
 
 uint64_t faultCount(FaultOp op) {

@@ -57,11 +57,25 @@ struct File {
   // Returns once the bytes are on the storage itself, past every cache the
   // platform lets us reach.
   bool flush();
+  // The file system's block size for this file when it is a power of two of
+  // at most 64 KiB, else 0: a sample placed to match it can share blocks.
+  uint32_t blockSize() const;
   // Closing can fail (delayed write errors on network and full disks), so it is reported.
   bool close();
 
   int fd = -1;
 };
+
+// Copying bytes between two open files inside the kernel, without bringing
+// them into the tool's memory; on copy-on-write file systems whole blocks are
+// shared rather than copied. Unsupported: this system, these two files or
+// this file system cannot do it (nothing was copied); Failed: an I/O error or
+// a source that ended early, after which the target may hold some of the bytes.
+enum class CopyOutcome { Copied, Unsupported, Failed };
+CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target, uint64_t targetOffset,
+                        uint64_t count);
+// Test-only: makes every kernel copy answer Unsupported, as on systems without one.
+void setKernelCopyAllowed(bool allowed);
 
 bool renameReplacing(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
@@ -98,17 +112,19 @@ std::string currentFolder();
 
 // Fault injection for tests: the nth operation of a kind fails, once or from
 // then on. Counting starts when a plan is set.
-enum class FaultOp { Read, Write, Seek, Rename, Close, Create, Truncate, Flush };
+enum class FaultOp { Read, Write, Seek, Rename, Close, Create, Truncate, Flush, Copy };
 constexpr FaultOp kFaultOps[] = {FaultOp::Read,     FaultOp::Write, FaultOp::Seek,
                                  FaultOp::Rename,   FaultOp::Close, FaultOp::Create,
-                                 FaultOp::Truncate, FaultOp::Flush};
+                                 FaultOp::Truncate, FaultOp::Flush, FaultOp::Copy};
 constexpr size_t kFaultOpCount = sizeof kFaultOps / sizeof kFaultOps[0];
 struct FaultPlan {
   FaultOp op = FaultOp::Write;
   uint64_t nth = 0;  // 1 is the first operation of that kind; 0 disables the plan
   bool persistent = false;
 };
-void setFaultPlan(const FaultPlan& plan);
+// also, when given, is a second plan in force at the same time, for a
+// failure whose recovery fails too.
+void setFaultPlan(const FaultPlan& plan, const FaultPlan& also = FaultPlan{});
 void clearFaultPlan();
 // True when the plan says this operation must fail; counts the operation.
 bool faultHits(FaultOp op);

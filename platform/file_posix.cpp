@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/file.h"
@@ -48,6 +49,19 @@ bool flushDescriptor(int descriptor) {
     if (::fsync(descriptor) == 0) return true;
     if (errno != EINTR) return false;
   }
+}
+
+constexpr uint64_t kLargestSharedBlock = 64 * 1024;
+
+// Tests that drive the built tool take the buffered road with this set; the
+// tool's users have no reason to.
+bool gKernelCopyAllowed = std::getenv("PRORESCUE_TEST_BUFFERED_ROAD") == nullptr;
+
+// The answers that mean "not here": no such call, files on two file systems
+// the kernel will not copy between, or a file system without the support.
+bool kernelCopyRefused(int error) {
+  return error == ENOSYS || error == EXDEV || error == EOPNOTSUPP || error == ENOTSUP ||
+         error == EINVAL;
 }
 
 // Some FUSE and exFAT drivers cannot flush a folder and say so; that is
@@ -171,6 +185,14 @@ bool File::truncate(uint64_t length) {
   return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
 }
 
+uint32_t File::blockSize() const {
+  struct stat info;
+  if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_blksize <= 0) return 0;
+  const uint64_t size = static_cast<uint64_t>(info.st_blksize);
+  const bool powerOfTwo = (size & (size - 1)) == 0;
+  return powerOfTwo && size <= kLargestSharedBlock ? static_cast<uint32_t>(size) : 0;
+}
+
 bool File::flush() {
   if (fd < 0) return false;
   if (faultHits(FaultOp::Flush)) return false;
@@ -185,6 +207,52 @@ bool File::close() {
   bool closed = ::close(closing) == 0;
   return closed && !injected;
 }
+
+void setKernelCopyAllowed(bool allowed) {
+  gKernelCopyAllowed = allowed;
+}
+
+#ifdef __linux__
+// The bytes before the target's next block boundary go in a call of their
+// own, so that the rest starts on a boundary in both files (when the caller
+// placed them alike) and a copy-on-write file system can share those blocks
+// instead of copying them.
+CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target, uint64_t targetOffset,
+                        uint64_t count) {
+  if (!source.isOpen() || !target.isOpen() || !gKernelCopyAllowed) return CopyOutcome::Unsupported;
+  if (sourceOffset > static_cast<uint64_t>(INT64_MAX) - count ||
+      targetOffset > static_cast<uint64_t>(INT64_MAX) - count) {
+    return CopyOutcome::Unsupported;
+  }
+  if (faultHits(FaultOp::Copy)) return CopyOutcome::Failed;
+  const uint32_t block = target.blockSize();
+  uint64_t done = 0;
+  while (done < count) {
+    uint64_t want = count - done;
+    if (want > kMaxTransfer) want = kMaxTransfer;
+    const uint64_t intoBlock = block == 0 ? 0 : (targetOffset + done) % block;
+    if (intoBlock != 0 && want > block - intoBlock) want = block - intoBlock;
+    loff_t from = static_cast<loff_t>(sourceOffset + done);
+    loff_t to = static_cast<loff_t>(targetOffset + done);
+    const ssize_t copied =
+        ::copy_file_range(source.fd, &from, target.fd, &to, static_cast<size_t>(want), 0);
+    if (copied < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0 && kernelCopyRefused(errno)) return CopyOutcome::Unsupported;
+      return CopyOutcome::Failed;
+    }
+    if (copied == 0) return CopyOutcome::Failed;  // the source ended before count bytes
+    done += static_cast<uint64_t>(copied);
+  }
+  return CopyOutcome::Copied;
+}
+#else
+// Other systems have no kernel copy between arbitrary files that we use; the
+// frames travel through the tool's buffer there.
+CopyOutcome copyBetween(File&, uint64_t, File&, uint64_t, uint64_t) {
+  return CopyOutcome::Unsupported;
+}
+#endif
 
 bool renameReplacing(const std::string& from, const std::string& to) {
   if (faultHits(FaultOp::Rename)) return false;

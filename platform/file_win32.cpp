@@ -243,6 +243,18 @@ bool File::truncate(uint64_t length) {
   return ::_chsize_s(fd, static_cast<__int64>(length)) == 0;
 }
 
+// Windows has no kernel copy between arbitrary ranges of two files that we
+// use; frames travel through the tool's buffer there.
+uint32_t File::blockSize() const {
+  return 0;
+}
+
+void setKernelCopyAllowed(bool) {}
+
+CopyOutcome copyBetween(File&, uint64_t, File&, uint64_t, uint64_t) {
+  return CopyOutcome::Unsupported;
+}
+
 // FlushFileBuffers writes the file's data and metadata through the
 // system's cache and asks the drive to empty its own.
 bool File::flush() {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -24,14 +25,22 @@ namespace {
 struct FaultKind {
   FaultOp op;
   const char* name;
+  FaultPlan also{};  // in force throughout, besides the fault at n
 };
 
-constexpr FaultKind kFaultKinds[] = {{FaultOp::Write, "write"},       {FaultOp::Rename, "rename"},
-                                     {FaultOp::Close, "close"},       {FaultOp::Read, "read"},
-                                     {FaultOp::Seek, "seek"},         {FaultOp::Create, "create"},
-                                     {FaultOp::Truncate, "truncate"}, {FaultOp::Flush, "flush"}};
+constexpr FaultKind kFaultKinds[] = {
+    {FaultOp::Write, "write"},       {FaultOp::Rename, "rename"}, {FaultOp::Close, "close"},
+    {FaultOp::Read, "read"},         {FaultOp::Seek, "seek"},     {FaultOp::Create, "create"},
+    {FaultOp::Truncate, "truncate"}, {FaultOp::Flush, "flush"},   {FaultOp::Copy, "copy"}};
 static_assert(sizeof kFaultKinds / sizeof kFaultKinds[0] == kFaultOpCount,
               "the loop covers every kind of fault the file layer can inject");
+
+// Every kernel copy fails, so every frame is done again through the buffer,
+// and that retry meets a fault of its own.
+constexpr FaultPlan kEveryCopyFails = {FaultOp::Copy, 1, true};
+constexpr FaultKind kRetryKinds[] = {{FaultOp::Read, "read-after-copy", kEveryCopyFails},
+                                     {FaultOp::Write, "write-after-copy", kEveryCopyFails},
+                                     {FaultOp::Truncate, "truncate-after-copy", kEveryCopyFails}};
 
 // Far above the operations one run of this recording needs; reaching it
 // means the loop no longer ends.
@@ -43,12 +52,13 @@ struct RunResult {
   bool faultHit = false;
 };
 
-RunResult recoverWithFault(const std::string& folder, const FaultPlan& plan) {
+RunResult recoverWithFault(const std::string& folder, const FaultPlan& plan,
+                           const FaultPlan& also) {
   RunResult result;
   CapturedStdout capture;
   {
     ScopedChdir inFolder(folder);
-    setFaultPlan(plan);
+    setFaultPlan(plan, also);
     result.code = runRecovery();
     result.faultHit = faultCount(plan.op) >= plan.nth;
     clearFaultPlan();
@@ -141,19 +151,22 @@ TEST(FaultLoop, EveryFileFaultEndsInFullRecoveryOrAReportedFailure) {
   uint64_t faultPoints = 0;
   std::string perKind;
 
-  for (const FaultKind& kind : kFaultKinds) {
+  std::vector<FaultKind> kinds(std::begin(kFaultKinds), std::end(kFaultKinds));
+  kinds.insert(kinds.end(), std::begin(kRetryKinds), std::end(kRetryKinds));
+  for (const FaultKind& kind : kinds) {
     for (const bool persistent : {false, true}) {
       uint64_t n = 1;
       for (; n <= kMaxFaultPoint; ++n) {
         TempDir dir;
         recording.writeTo(dir.path);
-        const RunResult run = recoverWithFault(dir.path, {kind.op, n, persistent});
+        const RunResult run = recoverWithFault(dir.path, {kind.op, n, persistent}, kind.also);
         const std::string verdict = judgeRun(recording, dir.path, run);
         EXPECT_EQ(verdict, "") << kind.name << " fault at " << n
                                << (persistent ? " and after" : " only") << ", exit code "
                                << run.code << ", stdout:\n"
                                << run.out;
         if (!run.faultHit) {
+          // A kernel copy that fails is done again through the buffer, unseen.
           EXPECT_EQ(run.code, kExitRecovered) << "a run without a fault must recover";
           EXPECT_EQ(run.out, recording.successOutput());
           break;
