@@ -1,9 +1,10 @@
 # Sourced by the scripts: sets up the movie readers the end-to-end tests use
-# beside ffmpeg (GPAC's mp4box from npm, mkvtoolnix's mkvmerge, node), and
-# strace for the flush-order test, installing only what is missing.
+# beside ffmpeg (GPAC's mp4box from npm, mkvtoolnix's mkvmerge, node), strace
+# for the flush-order test and xfsprogs and filefrag for the copy-on-write
+# test, installing only what is missing.
 ensure_readers() {
   local root=$1
-  ensure_packages strace mkvtoolnix
+  ensure_packages strace mkvtoolnix xfsprogs e2fsprogs
   # node may come from elsewhere than Debian, with its own npm: ask for
   # Debian's only where the commands are missing.
   command -v node >/dev/null 2>&1 || ensure_packages nodejs

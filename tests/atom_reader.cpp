@@ -194,7 +194,15 @@ bool readMovieFile(const std::string& path, MovieFile& movie) {
     movie.error = "cannot open " + path;
     return false;
   }
-  movie.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // Sized first: a movie past 4 GiB is read in one go, not byte by byte.
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  movie.bytes.resize(size > 0 ? static_cast<size_t>(size) : 0);
+  if (size > 0 && !in.read(reinterpret_cast<char*>(movie.bytes.data()), size)) {
+    movie.error = "cannot read " + path;
+    return false;
+  }
   movie.atoms.clear();
   movie.error.clear();
   return parseAtoms(movie.bytes, 0, movie.bytes.size(), movie.atoms, &movie.error);

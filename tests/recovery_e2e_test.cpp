@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,18 @@ void expectRecovered(const ProresClip& clip, const Recording& recording, const c
 
   const std::vector<std::string> original(clip.hashes.begin(), clip.hashes.begin() + taken);
   EXPECT_EQ(frameHashes(rebuilt), original);
+
+  // Frames copied inside the kernel or through the buffer make the same file.
+  TempDir buffered;
+  writeFile(buffered.file("0.mt"), goodMeta(shot, kFrames));
+  writeFile(buffered.file("A001.mov"), recording.bytes);
+  ::setenv("PRORESCUE_TEST_BUFFERED_ROAD", "1", 1);
+  const ToolRun bufferedRun = runTool(buffered.path);
+  ::unsetenv("PRORESCUE_TEST_BUFFERED_ROAD");
+  EXPECT_EQ(bufferedRun.out, run.out);
+  EXPECT_EQ(bufferedRun.exitCode, run.exitCode);
+  EXPECT_TRUE(readFile(buffered.file("r_A001.mov")) == readFile(rebuilt))
+      << "the buffered road built another movie";
 }
 
 // Readers that share no code with ffmpeg must see the same single track.
