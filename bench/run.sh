@@ -57,6 +57,12 @@ fi
 source "$repo/scripts/deps.sh"
 ensure_packages cmake make g++ ffmpeg time xfsprogs coreutils util-linux
 
+# The build folder is the benchmark's own; one made from another source tree is made anew.
+source_tree=$(cd "$source_tree" && pwd)
+if [ -f "$build/CMakeCache.txt" ] &&
+  ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$source_tree" "$build/CMakeCache.txt"; then
+  rm -rf "$build"
+fi
 cmake -S "$source_tree" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPRORESCUE_TESTS=OFF >/dev/null
 cmake --build "$build" --target prorescue -j2 >/dev/null
 tool="$build/prorescue"
