@@ -11,7 +11,7 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=${PRORESCUE_WINE_BUILD:-$repo/build-wine}
 source "$repo/scripts/deps.sh"
 ensure_packages cmake make g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
-  ffmpeg unzip
+  ffmpeg unzip strace
 
 passed=0
 failed=0
@@ -292,12 +292,83 @@ else
   fail "folder-movie: the movie without frames is not readable"
 fi
 
+echo "== outputs flushed before they are named"
+# The server does Wine's renames, so it is started anew under the same trace
+# as the tool; each output's flush (FlushFileBuffers, an fsync underneath)
+# must come before the rename that names it.
+rm -rf "$work/flush"
+cp -a "$recording" "$work/flush"
+"$wine_server" -k >/dev/null 2>&1 || true
+(cd "$work/flush" && strace -f -qq -o "$work/flush.trace" \
+  -e trace=fsync,fdatasync,rename,renameat,renameat2 "$wine_loader" "$exe" >/dev/null 2>&1) || true
+# strace shows the non-ASCII part of a name as escapes: the names are told by their ends.
+for output in "01.MOV" "01.WAV" "r_A001C001.wav"; do
+  rename_line=$(grep -n -F "$output.part\"" "$work/flush.trace" | grep rename | head -1 |
+    cut -d: -f1 || true)
+  flushes=$(head -n "${rename_line:-0}" "$work/flush.trace" | grep -c -E 'fsync|fdatasync' || true)
+  if [ -n "$rename_line" ] && [ "$flushes" -gt 0 ]; then
+    pass "flush: $output is flushed before it is renamed into place"
+  else
+    fail "flush: $output is flushed before it is renamed into place"
+    grep -E 'fsync|fdatasync|rename' "$work/flush.trace" | head -20
+  fi
+done
+total=$(grep -c -E 'fsync|fdatasync' "$work/flush.trace" || true)
+if [ "$total" -ge 3 ]; then pass "flush: one flush for each of the three outputs"; else
+  fail "flush: $total flushes for three outputs"
+fi
+
+echo "== an output path longer than 260 characters"
+# Windows' plain paths stop at 260 characters, and so does the working folder
+# a program can start in. The folder here stays below that, but the movie's
+# name takes its output path past 290, so the long form of the wide calls
+# must be in use.
+deep_tail="$(printf 'd%.0s' {1..60})/$(printf 'e%.0s' {1..60})/$(printf 'f%.0s' {1..60})"
+long_movie="片段01$(printf 'L%.0s' {1..70}).MOV"
+rm -rf "$work/deep"
+for side in linux windows; do
+  mkdir -p "$work/deep/$side/$deep_tail"
+  cp -a "$recording"/. "$work/deep/$side/$deep_tail/"
+  mv "$work/deep/$side/$deep_tail/$movie_name" "$work/deep/$side/$deep_tail/$long_movie"
+done
+deep_path="Z:${work//\//\\}\\deep\\windows\\${deep_tail//\//\\}\\r_$long_movie"
+echo "output path: $(printf '%s' "$deep_path" | iconv -f UTF-8 -t UTF-16LE | wc -c | awk '{print $1 / 2}') characters"
+code=0
+(cd "$work/deep/linux/$deep_tail" && "$linux_tool" >"$work/deep/linux.out" 2>&1) || code=$?
+echo "$code" >"$work/deep/linux.code"
+code=0
+(cd "$work/deep/windows/$deep_tail" &&
+  "$wine_loader" "$exe" >"$work/deep/windows.out" 2>"$work/deep/windows.err") || code=$?
+echo "$code" >"$work/deep/windows.code"
+if [ "$(cat "$work/deep/linux.code")" = 0 ] && [ "$(cat "$work/deep/windows.code")" = 0 ]; then
+  pass "deep: both exit with 0"
+else
+  fail "deep: exit codes linux $(cat "$work/deep/linux.code"), windows $(cat "$work/deep/windows.code")"
+  cat "$work/deep/windows.out" "$work/deep/windows.err"
+fi
+if diff -u <(normalized "$work/deep/linux.out" "$work/deep/linux/$deep_tail") \
+  <(normalized "$work/deep/windows.out" "$work/deep/windows/$deep_tail"); then
+  pass "deep: stdout matches the Linux build's"
+else
+  fail "deep: stdout differs from the Linux build's"
+fi
+check_movie deep "$work/deep/windows/$deep_tail/r_$long_movie"
+check_same_bytes "deep: the movie is the Linux build's, byte for byte" \
+  "$work/deep/linux/$deep_tail/r_$long_movie" "$work/deep/windows/$deep_tail/r_$long_movie"
+check_same_bytes "deep: r_$wav_name is the Linux build's, byte for byte" \
+  "$work/deep/linux/$deep_tail/r_$wav_name" "$work/deep/windows/$deep_tail/r_$wav_name"
+leftovers=$(cd "$work/deep/windows/$deep_tail" && ls | grep -c -E '\.part$' || true)
+if [ "$leftovers" = 0 ]; then pass "deep: no temporary file is left"; else
+  fail "deep: temporary files are left"
+fi
+
 echo "== packages"
 (cd "$build/linux" && cpack -G DEB >"$work/cpack-deb.log" 2>&1) || cat "$work/cpack-deb.log"
 (cd "$build/mingw" && cpack -G ZIP >"$work/cpack-zip.log" 2>&1) || cat "$work/cpack-zip.log"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/linux/CMakeCache.txt")
 deb=$(ls "$build/linux"/prorescue_"$version"_*.deb 2>/dev/null | head -1 || true)
-if [ -n "$deb" ] && dpkg-deb -c "$deb" | grep -q -E ' \./usr/bin/prorescue$' &&
+# grep reads the whole listing: with -q it would stop early and dpkg-deb die of SIGPIPE.
+if [ -n "$deb" ] && dpkg-deb -c "$deb" | grep -E ' \./usr/bin/prorescue$' >/dev/null &&
   [ "$(dpkg-deb -f "$deb" Package)" = prorescue ] &&
   [ "$(dpkg-deb -f "$deb" Version)" = "$version" ]; then
   pass "the .deb installs /usr/bin/prorescue"
