@@ -341,6 +341,8 @@ row "cp" warm_cp
 row "dd bs=1M" warm_dd
 ratio "prorescue / cp" warm_tool warm_cp 1.0
 ratio "prorescue / dd" warm_tool warm_dd
+echo "   (prorescue flushes its outputs to the disk before it ends; cp and dd leave theirs in"
+echo "   the page cache: section 2 compares like with like)"
 
 if [ -z "$cold_note" ]; then
   heading "2. cold cache, until the data is on the disk"
