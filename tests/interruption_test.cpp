@@ -18,6 +18,7 @@
 
 #include "tests/recording_folder.h"
 #include "tests/support.h"
+#include "tests/tool_command.h"
 
 using namespace testing_support;
 
@@ -38,6 +39,7 @@ struct Child {
 Child startTool(const std::string& folder, const std::string& errPath) {
   Child child;
   child.errPath = errPath;
+  const ToolCommand command = toolCommand();
   int pipeEnds[2];
   if (::pipe(pipeEnds) != 0) return child;
   ::fcntl(pipeEnds[0], F_SETPIPE_SZ, 4096);
@@ -50,7 +52,7 @@ Child startTool(const std::string& folder, const std::string& errPath) {
     ::dup2(pipeEnds[1], 1);
     ::dup2(err, 2);
     ::close(pipeEnds[0]);
-    ::execl(PRORESCUE_BIN, "prorescue", static_cast<char*>(nullptr));
+    execTool(command);
     ::_exit(127);
   }
   ::close(pipeEnds[1]);

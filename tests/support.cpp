@@ -18,6 +18,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "tests/tool_command.h"
+
 namespace testing_support {
 
 TempDir::TempDir() {
@@ -87,16 +89,16 @@ ToolRun runTool(const std::string& folder, const ToolOptions& options) {
   TempDir scratch;
   const std::string outPath = scratch.file("stdout");
   const std::string errPath = scratch.file("stderr");
-  std::string binary = PRORESCUE_BIN;
+  ToolCommand command = toolCommand();
   if (options.asUnprivileged && ::geteuid() == 0) {
     // The build tree may sit below a folder only root can enter, so the
     // unprivileged child runs a copy from a folder it can reach.
     const std::string copy = scratch.file("prorescue");
-    if (runShell("cp " + shellQuote(binary) + " " + shellQuote(copy)) != 0 ||
+    if (runShell("cp " + shellQuote(command.binary) + " " + shellQuote(copy)) != 0 ||
         ::chmod(scratch.path.c_str(), 0755) != 0 || ::chmod(copy.c_str(), 0755) != 0) {
       return ToolRun{};
     }
-    binary = copy;
+    command.binary = copy;
   }
   pid_t child = ::fork();
   if (child == 0) {
@@ -119,7 +121,7 @@ ToolRun runTool(const std::string& folder, const ToolOptions& options) {
     }
     // An alarm outlives exec, so a tool that hangs is ended without help.
     if (options.timeoutSeconds > 0) ::alarm(options.timeoutSeconds);
-    ::execl(binary.c_str(), "prorescue", static_cast<char*>(nullptr));
+    execTool(command);
     ::_exit(127);
   }
   ToolRun run;
