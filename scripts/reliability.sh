@@ -10,7 +10,15 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 source scripts/deps.sh
-ensure_packages cmake make clang libclang-rt-14-dev libgtest-dev ffmpeg || exit 1
+ensure_packages cmake make clang libgtest-dev ffmpeg || exit 1
+# The sanitizer and libFuzzer runtimes must be those of the clang++ that
+# builds: libclang-rt-N-dev from clang 14 on, in libclang-common-N-dev before.
+clang_major=$(clang++ -dumpversion | cut -d. -f1)
+clang_runtime=libclang-rt-$clang_major-dev
+if ! package_installed "$clang_runtime" && ! package_known "$clang_runtime"; then
+  clang_runtime=libclang-common-$clang_major-dev
+fi
+ensure_packages "$clang_runtime" || exit 1
 
 jobs=$(nproc 2>/dev/null || echo 2)
 fuzz_seconds=${FUZZ_SECONDS:-60}
