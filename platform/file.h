@@ -1,6 +1,7 @@
 // The one narrow door to the file system. Every open, read, write, seek,
 // rename and close of the tool goes through here, so that 64-bit positions,
-// binary mode, short reads and injected faults are handled in one place.
+// binary mode, short reads and injected faults are handled in one place:
+// file.cpp, over the few calls each platform provides (file_system.h).
 #pragma once
 
 #include <cstddef>
@@ -29,6 +30,7 @@ struct ReadResult {
 };
 
 enum class CreateOutcome { Created, Refused, Failed };
+enum class CopyOutcome { Copied, Unsupported, Failed };
 
 struct File {
   File() = default;
@@ -63,6 +65,9 @@ struct File {
   // Closing can fail (delayed write errors on network and full disks), so it is reported.
   bool close();
 
+ private:
+  friend CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target,
+                                 uint64_t targetOffset, uint64_t count);
   int fd = -1;
 };
 
@@ -71,7 +76,6 @@ struct File {
 // shared rather than copied. Unsupported: this system, these two files or
 // this file system cannot do it (nothing was copied); Failed: an I/O error or
 // a source that ended early, after which the target may hold some of the bytes.
-enum class CopyOutcome { Copied, Unsupported, Failed };
 CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target, uint64_t targetOffset,
                         uint64_t count);
 // Test-only: makes every kernel copy answer Unsupported, as on systems without one.

@@ -1,5 +1,5 @@
-// POSIX side of the file door: descriptors, 64-bit offsets, and reads and
-// writes that carry on after partial transfers and interrupted calls.
+// POSIX calls beneath the file door: descriptors with 64-bit offsets, the
+// flush that reaches the storage on each system, and the kernel's copy.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,15 +7,12 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/file_system.h"
 
 namespace {
-// Large single transfers are split so that no platform limit on one call matters.
-constexpr size_t kMaxTransfer = size_t{1} << 30;
 
 // Reasons a create is turned away by what stands at the name or by the
 // folder, as opposed to the storage failing under it.
@@ -51,213 +48,118 @@ bool flushDescriptor(int descriptor) {
   }
 }
 
-constexpr uint64_t kLargestSharedBlock = 64 * 1024;
-
-// Tests that drive the built tool take the buffered road with this set; the
-// tool's users have no reason to.
-bool gKernelCopyAllowed = std::getenv("PRORESCUE_TEST_BUFFERED_ROAD") == nullptr;
-
-// The answers that mean "not here": no such call, files on two file systems
-// the kernel will not copy between, or a file system without the support.
-bool kernelCopyRefused(int error) {
-  return error == ENOSYS || error == EXDEV || error == EOPNOTSUPP || error == ENOTSUP ||
-         error == EINVAL;
-}
-
 // Some FUSE and exFAT drivers cannot flush a folder and say so; that is
 // not a failure of the storage.
 bool cannotFlushFolders(int error) {
   return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == EBADF;
 }
+
 }  // namespace
 
-File::~File() {
-  if (fd >= 0) ::close(fd);
-}
+namespace system_calls {
 
-File::File(File&& other) noexcept : fd(other.fd) {
-  other.fd = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    if (fd >= 0) ::close(fd);
-    fd = other.fd;
-    other.fd = -1;
-  }
-  return *this;
-}
-
-bool File::openForReading(const std::string& path) {
-  if (fd >= 0) return false;
+int openRegularForReading(const std::string& path) {
   // Non-blocking so that a FIFO cannot stall the open; cleared again below.
-  int opened = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (opened < 0) return false;
+  const int opened = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (opened < 0) return kNoFile;
   struct stat info;
   if (::fstat(opened, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(opened);
-    return false;
+    return kNoFile;
   }
-  int flags = ::fcntl(opened, F_GETFL);
+  const int flags = ::fcntl(opened, F_GETFL);
   if (flags >= 0) ::fcntl(opened, F_SETFL, flags & ~O_NONBLOCK);
-  fd = opened;
-  return true;
+  return opened;
 }
 
-CreateOutcome File::createNew(const std::string& path) {
-  if (fd >= 0) return CreateOutcome::Refused;
-  if (faultHits(FaultOp::Create)) {
-    errno = EIO;
-    return CreateOutcome::Failed;
+CreateOutcome createExclusive(const std::string& path, int& fd) {
+  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd >= 0) return CreateOutcome::Created;
+  return isRefusal(errno) ? CreateOutcome::Refused : CreateOutcome::Failed;
+}
+
+int64_t readSome(int fd, void* into, size_t count) {
+  for (;;) {
+    const ssize_t got = ::read(fd, into, count);
+    if (got >= 0 || errno != EINTR) return got;
   }
-  int opened = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (opened < 0) return isRefusal(errno) ? CreateOutcome::Refused : CreateOutcome::Failed;
-  fd = opened;
-  return CreateOutcome::Created;
 }
 
-bool File::seek(uint64_t position) {
-  if (fd < 0 || position > static_cast<uint64_t>(INT64_MAX)) return false;
-  if (faultHits(FaultOp::Seek)) return false;
+int64_t writeSomeAt(int fd, const void* data, size_t count, uint64_t offset) {
+  for (;;) {
+    const ssize_t put = ::pwrite(fd, data, count, static_cast<off_t>(offset));
+    if (put >= 0 || errno != EINTR) return put;
+  }
+}
+
+bool seekTo(int fd, uint64_t position) {
   return ::lseek(fd, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(-1);
 }
 
-bool File::seekToEnd(uint64_t& position) {
-  if (fd < 0 || faultHits(FaultOp::Seek)) return false;
-  off_t end = ::lseek(fd, 0, SEEK_END);
+bool seekToEnd(int fd, uint64_t& position) {
+  const off_t end = ::lseek(fd, 0, SEEK_END);
   if (end < 0) return false;
   position = static_cast<uint64_t>(end);
   return true;
 }
 
-ReadResult File::read(void* into, size_t count) {
-  ReadResult result;
-  if (fd < 0) {
-    result.failed = true;
-    return result;
-  }
-  if (faultHits(FaultOp::Read)) {
-    errno = EIO;
-    result.failed = true;
-    return result;
-  }
-  auto* at = static_cast<uint8_t*>(into);
-  while (result.count < count) {
-    size_t want = count - result.count;
-    if (want > kMaxTransfer) want = kMaxTransfer;
-    ssize_t got = ::read(fd, at + result.count, want);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      result.failed = true;
-      return result;
-    }
-    if (got == 0) break;
-    result.count += static_cast<size_t>(got);
-  }
-  return result;
-}
-
-bool File::writeAt(uint64_t offset, const void* data, size_t count) {
-  if (fd < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return false;
-  if (faultHits(FaultOp::Write)) {
-    errno = EIO;
-    return false;
-  }
-  const auto* at = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  while (done < count) {
-    size_t want = count - done;
-    if (want > kMaxTransfer) want = kMaxTransfer;
-    ssize_t put = ::pwrite(fd, at + done, want, static_cast<off_t>(offset + done));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (put == 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
-bool File::truncate(uint64_t length) {
-  if (fd < 0 || length > static_cast<uint64_t>(INT64_MAX)) return false;
-  if (faultHits(FaultOp::Truncate)) return false;
+bool setLength(int fd, uint64_t length) {
   return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
 }
 
-uint32_t File::blockSize() const {
-  struct stat info;
-  if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_blksize <= 0) return 0;
-  const uint64_t size = static_cast<uint64_t>(info.st_blksize);
-  const bool powerOfTwo = (size & (size - 1)) == 0;
-  return powerOfTwo && size <= kLargestSharedBlock ? static_cast<uint32_t>(size) : 0;
-}
-
-bool File::flush() {
-  if (fd < 0) return false;
-  if (faultHits(FaultOp::Flush)) return false;
+bool flushToStorage(int fd) {
   return flushDescriptor(fd);
 }
 
-bool File::close() {
-  if (fd < 0) return false;
-  int closing = fd;
-  fd = -1;
-  bool injected = faultHits(FaultOp::Close);
-  bool closed = ::close(closing) == 0;
-  return closed && !injected;
+bool closeFile(int fd) {
+  return ::close(fd) == 0;
 }
 
-void setKernelCopyAllowed(bool allowed) {
-  gKernelCopyAllowed = allowed;
+uint64_t blockSizeOf(int fd) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || info.st_blksize <= 0) return 0;
+  return static_cast<uint64_t>(info.st_blksize);
 }
 
 #ifdef __linux__
-// The bytes before the target's next block boundary go in a call of their
-// own, so that the rest starts on a boundary in both files (when the caller
-// placed them alike) and a copy-on-write file system can share those blocks
-// instead of copying them.
-CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target, uint64_t targetOffset,
-                        uint64_t count) {
-  if (!source.isOpen() || !target.isOpen() || !gKernelCopyAllowed) return CopyOutcome::Unsupported;
-  if (sourceOffset > static_cast<uint64_t>(INT64_MAX) - count ||
-      targetOffset > static_cast<uint64_t>(INT64_MAX) - count) {
-    return CopyOutcome::Unsupported;
+int64_t copySome(int from, uint64_t fromOffset, int to, uint64_t toOffset, size_t count,
+                 bool& refused) {
+  loff_t in = static_cast<loff_t>(fromOffset);
+  loff_t out = static_cast<loff_t>(toOffset);
+  for (;;) {
+    const ssize_t copied = ::copy_file_range(from, &in, to, &out, count, 0);
+    if (copied >= 0) return copied;
+    if (errno == EINTR) continue;
+    // "Not here": no such call, two file systems the kernel will not copy
+    // between, or a file system without the support.
+    refused = errno == ENOSYS || errno == EXDEV || errno == EOPNOTSUPP || errno == ENOTSUP ||
+              errno == EINVAL;
+    return -1;
   }
-  if (faultHits(FaultOp::Copy)) return CopyOutcome::Failed;
-  const uint32_t block = target.blockSize();
-  uint64_t done = 0;
-  while (done < count) {
-    uint64_t want = count - done;
-    if (want > kMaxTransfer) want = kMaxTransfer;
-    const uint64_t intoBlock = block == 0 ? 0 : (targetOffset + done) % block;
-    if (intoBlock != 0 && want > block - intoBlock) want = block - intoBlock;
-    loff_t from = static_cast<loff_t>(sourceOffset + done);
-    loff_t to = static_cast<loff_t>(targetOffset + done);
-    const ssize_t copied =
-        ::copy_file_range(source.fd, &from, target.fd, &to, static_cast<size_t>(want), 0);
-    if (copied < 0) {
-      if (errno == EINTR) continue;
-      if (done == 0 && kernelCopyRefused(errno)) return CopyOutcome::Unsupported;
-      return CopyOutcome::Failed;
-    }
-    if (copied == 0) return CopyOutcome::Failed;  // the source ended before count bytes
-    done += static_cast<uint64_t>(copied);
-  }
-  return CopyOutcome::Copied;
 }
 #else
-// Other systems have no kernel copy between arbitrary files that we use; the
+// Other systems have no kernel copy between ranges of two files that we use;
 // frames travel through the tool's buffer there.
-CopyOutcome copyBetween(File&, uint64_t, File&, uint64_t, uint64_t) {
-  return CopyOutcome::Unsupported;
+int64_t copySome(int, uint64_t, int, uint64_t, size_t, bool& refused) {
+  refused = true;
+  return -1;
 }
 #endif
 
-bool renameReplacing(const std::string& from, const std::string& to) {
-  if (faultHits(FaultOp::Rename)) return false;
+bool renameOver(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
+
+bool flushFolderEntries(const std::string& folder) {
+  const std::string path = folder.empty() ? "." : folder;
+  const int opened = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (opened < 0) return cannotFlushFolders(errno);
+  const bool flushed = flushDescriptor(opened) || cannotFlushFolders(errno);
+  ::close(opened);
+  return flushed;
+}
+
+}  // namespace system_calls
 
 bool removeFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
@@ -266,16 +168,6 @@ bool removeFile(const std::string& path) {
 bool isFolder(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool flushFolder(const std::string& folder) {
-  if (faultHits(FaultOp::Flush)) return false;
-  const std::string path = folder.empty() ? "." : folder;
-  const int opened = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (opened < 0) return cannotFlushFolders(errno);
-  const bool flushed = flushDescriptor(opened) || cannotFlushFolders(errno);
-  ::close(opened);
-  return flushed;
 }
 
 EntryInfo inspectEntry(const std::string& path) {

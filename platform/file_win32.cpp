@@ -1,6 +1,7 @@
-// Windows side of the file door: CRT descriptors in binary mode with 64-bit
-// offsets, wide-character paths so that names outside the ANSI code page work,
-// and UTF-8 for every name that crosses into the rest of the tool.
+// Windows calls beneath the file door: CRT descriptors in binary mode with
+// 64-bit offsets, wide-character paths (in their long form where needed) so
+// that names outside the ANSI code page and past 260 characters work, and
+// UTF-8 for every name that crosses into the rest of the tool.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -12,11 +13,9 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/file_system.h"
 
 namespace {
-// Large single transfers are split so that the CRT's unsigned-int count never matters.
-constexpr unsigned int kMaxTransfer = 1u << 30;
-
 // False when text is not valid UTF-8: such a name cannot be meant for a real file.
 bool toWide(const std::string& text, std::wstring& wide) {
   wide.clear();
@@ -111,29 +110,13 @@ const ConsoleCodePage gConsoleCodePage;
 
 }  // namespace
 
-File::~File() {
-  if (fd >= 0) ::_close(fd);
-}
+namespace system_calls {
 
-File::File(File&& other) noexcept : fd(other.fd) {
-  other.fd = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    if (fd >= 0) ::_close(fd);
-    fd = other.fd;
-    other.fd = -1;
-  }
-  return *this;
-}
-
-bool File::openForReading(const std::string& path) {
-  if (fd >= 0) return false;
+int openRegularForReading(const std::string& path) {
   std::wstring wide;
-  if (!toWidePath(path, wide) || wide.empty()) return false;
+  if (!toWidePath(path, wide) || wide.empty()) return kNoFile;
   const int opened = ::_wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-  if (opened < 0) return false;
+  if (opened < 0) return kNoFile;
   // Reserved names (CON, NUL, COM1) open as devices in any folder; only a
   // file on disk is footage.
   struct _stati64 info;
@@ -141,17 +124,14 @@ bool File::openForReading(const std::string& path) {
   if (::_fstati64(opened, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG ||
       handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) {
     ::_close(opened);
-    return false;
+    return kNoFile;
   }
-  fd = opened;
-  return true;
+  return opened;
 }
 
-CreateOutcome File::createNew(const std::string& path) {
-  if (fd >= 0) return CreateOutcome::Refused;
+CreateOutcome createExclusive(const std::string& path, int& fd) {
   std::wstring wide;
   if (!toWidePath(path, wide) || wide.empty()) return CreateOutcome::Refused;
-  if (faultHits(FaultOp::Create)) return CreateOutcome::Failed;
   // CREATE_NEW fails on any existing entry, a link included, so nothing is
   // written through one.
   const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -159,122 +139,70 @@ CreateOutcome File::createNew(const std::string& path) {
   if (handle == INVALID_HANDLE_VALUE) {
     return isRefusal(GetLastError()) ? CreateOutcome::Refused : CreateOutcome::Failed;
   }
-  const int opened = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-  if (opened < 0) {
+  fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+  if (fd < 0) {
     CloseHandle(handle);
     return CreateOutcome::Failed;
   }
-  fd = opened;
   return CreateOutcome::Created;
 }
 
-bool File::seek(uint64_t position) {
-  if (fd < 0 || position > static_cast<uint64_t>(INT64_MAX)) return false;
-  if (faultHits(FaultOp::Seek)) return false;
+int64_t readSome(int fd, void* into, size_t count) {
+  // The CRT counts in unsigned int; the core never asks for more than 1 GiB.
+  return ::_read(fd, into, static_cast<unsigned int>(count));
+}
+
+// One positioned write: the offset travels with the call. The outputs are
+// never read back, so the file position this leaves behind does not matter.
+int64_t writeSomeAt(int fd, const void* data, size_t count, uint64_t offset) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD written = 0;
+  if (!WriteFile(handle, data, static_cast<DWORD>(count), &written, &at)) return -1;
+  return written;
+}
+
+bool seekTo(int fd, uint64_t position) {
   return ::_lseeki64(fd, static_cast<__int64>(position), SEEK_SET) != -1;
 }
 
-bool File::seekToEnd(uint64_t& position) {
-  if (fd < 0 || faultHits(FaultOp::Seek)) return false;
+bool seekToEnd(int fd, uint64_t& position) {
   const __int64 end = ::_lseeki64(fd, 0, SEEK_END);
   if (end < 0) return false;
   position = static_cast<uint64_t>(end);
   return true;
 }
 
-ReadResult File::read(void* into, size_t count) {
-  ReadResult result;
-  if (fd < 0) {
-    result.failed = true;
-    return result;
-  }
-  if (faultHits(FaultOp::Read)) {
-    errno = EIO;
-    result.failed = true;
-    return result;
-  }
-  auto* at = static_cast<uint8_t*>(into);
-  while (result.count < count) {
-    size_t want = count - result.count;
-    if (want > kMaxTransfer) want = kMaxTransfer;
-    const int got = ::_read(fd, at + result.count, static_cast<unsigned int>(want));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      result.failed = true;
-      return result;
-    }
-    if (got == 0) break;
-    result.count += static_cast<size_t>(got);
-  }
-  return result;
-}
-
-// Written at the offset and the position put back afterwards, so that a
-// write never moves where the next read starts, as on POSIX.
-bool File::writeAt(uint64_t offset, const void* data, size_t count) {
-  if (fd < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return false;
-  if (faultHits(FaultOp::Write)) {
-    errno = EIO;
-    return false;
-  }
-  const __int64 saved = ::_telli64(fd);
-  if (saved < 0 || ::_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) == -1) return false;
-  const auto* at = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  bool written = true;
-  while (done < count) {
-    size_t want = count - done;
-    if (want > kMaxTransfer) want = kMaxTransfer;
-    const int put = ::_write(fd, at + done, static_cast<unsigned int>(want));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      written = false;
-      break;
-    }
-    done += static_cast<size_t>(put);
-  }
-  const bool restored = ::_lseeki64(fd, saved, SEEK_SET) != -1;
-  return written && restored;
-}
-
-bool File::truncate(uint64_t length) {
-  if (fd < 0 || length > static_cast<uint64_t>(INT64_MAX)) return false;
-  if (faultHits(FaultOp::Truncate)) return false;
+bool setLength(int fd, uint64_t length) {
   return ::_chsize_s(fd, static_cast<__int64>(length)) == 0;
-}
-
-// Windows has no kernel copy between arbitrary ranges of two files that we
-// use; frames travel through the tool's buffer there.
-uint32_t File::blockSize() const {
-  return 0;
-}
-
-void setKernelCopyAllowed(bool) {}
-
-CopyOutcome copyBetween(File&, uint64_t, File&, uint64_t, uint64_t) {
-  return CopyOutcome::Unsupported;
 }
 
 // FlushFileBuffers writes the file's data and metadata through the
 // system's cache and asks the drive to empty its own.
-bool File::flush() {
-  if (fd < 0) return false;
-  if (faultHits(FaultOp::Flush)) return false;
+bool flushToStorage(int fd) {
   const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
   return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != 0;
 }
 
-bool File::close() {
-  if (fd < 0) return false;
-  const int closing = fd;
-  fd = -1;
-  const bool injected = faultHits(FaultOp::Close);
-  const bool closed = ::_close(closing) == 0;
-  return closed && !injected;
+bool closeFile(int fd) {
+  return ::_close(fd) == 0;
 }
 
-bool renameReplacing(const std::string& from, const std::string& to) {
-  if (faultHits(FaultOp::Rename)) return false;
+// Windows has no kernel copy between ranges of two files that we use;
+// frames travel through the tool's buffer there, packed.
+uint64_t blockSizeOf(int) {
+  return 0;
+}
+
+int64_t copySome(int, uint64_t, int, uint64_t, size_t, bool& refused) {
+  refused = true;
+  return -1;
+}
+
+bool renameOver(const std::string& from, const std::string& to) {
   std::wstring wideFrom;
   std::wstring wideTo;
   if (!toWidePath(from, wideFrom) || !toWidePath(to, wideTo)) return false;
@@ -282,6 +210,14 @@ bool renameReplacing(const std::string& from, const std::string& to) {
   return MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
+
+// The rename into a folder is written through (MOVEFILE_WRITE_THROUGH), and
+// NTFS journals the folder's entries: there is no folder left to flush.
+bool flushFolderEntries(const std::string&) {
+  return true;
+}
+
+}  // namespace system_calls
 
 bool removeFile(const std::string& path) {
   std::wstring wide;
@@ -294,12 +230,6 @@ bool isFolder(const std::string& path) {
   if (!toWidePath(path, wide) || wide.empty()) return false;
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// The rename into a folder is written through (MOVEFILE_WRITE_THROUGH), and
-// NTFS journals the folder's entries: there is no folder left to flush.
-bool flushFolder(const std::string&) {
-  return !faultHits(FaultOp::Flush);
 }
 
 EntryInfo inspectEntry(const std::string& path) {
