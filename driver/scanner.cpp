@@ -26,6 +26,12 @@ constexpr char kIdentifier[] = "icpf";
 constexpr char kCreatorA[] = "fmpg";
 constexpr char kCreatorB[] = "ZARO";
 
+// How much is read at once across a stretch without frames: far fewer calls
+// than one per window, which is what keeps such a stretch at the speed of
+// reading it.
+constexpr size_t kReadAhead = size_t{1} << 18;
+static_assert(kReadAhead <= kFrameBufferSize, "read-ahead lies in the frame buffer");
+
 // The highest candidate whose whole header span lies inside the buffer.
 constexpr int32_t kLastCandidate = static_cast<int32_t>(kFrameBufferSize) - kHeaderSpan;
 
@@ -206,37 +212,65 @@ int32_t findFrameMarker(int32_t first, int32_t limit) {
 ScanOutcome scanFrames(RecoveryContext& context, File& source, ScanStats& stats) {
   uint64_t position = 0;
   bool kernelRoad = true;
+  // Source bytes already at the buffer's start: [heldFrom, heldFrom + held).
+  // Across a stretch without frames the reads grow to kReadAhead, and the
+  // windows that follow are searched where they already lie.
+  uint64_t heldFrom = 0;
+  size_t held = 0;
+  size_t readSize = kScanWindowSize;
   for (;;) {
-    if (!source.seek(position)) return seekFailed(ScanOutcome::WindowSeekFailed);
-    const ReadResult window = source.read(gFrameBuffer, kScanWindowSize);
-    if (window.failed) {
-      bool fits = false;
-      if (!windowFitsBefore(source, position, fits)) {
-        return seekFailed(ScanOutcome::WindowSeekFailed);
+    size_t at = 0;  // where the window starts in the buffer
+    if (position >= heldFrom && position - heldFrom <= held &&
+        held - (position - heldFrom) >= static_cast<size_t>(kScanWindowSize)) {
+      at = static_cast<size_t>(position - heldFrom);
+    } else {
+      held = 0;
+      if (!source.seek(position)) return seekFailed(ScanOutcome::WindowSeekFailed);
+      ReadResult window = source.read(gFrameBuffer, readSize);
+      if (window.failed && readSize > static_cast<size_t>(kScanWindowSize)) {
+        // Whether this very window can be read decides what is said of it.
+        readSize = kScanWindowSize;
+        if (!source.seek(position)) return seekFailed(ScanOutcome::WindowSeekFailed);
+        window = source.read(gFrameBuffer, readSize);
       }
-      if (!fits) return endOfSource();
-      std::printf("unable to read source at %" PRIu64 ", %" PRId32 " bytes skipped\n", position,
-                  kScanStep);
-      ++stats.unreadableRegions;
-      position += kScanStep;
-      continue;
+      if (window.failed) {
+        bool fits = false;
+        if (!windowFitsBefore(source, position, fits)) {
+          return seekFailed(ScanOutcome::WindowSeekFailed);
+        }
+        if (!fits) return endOfSource();
+        std::printf("unable to read source at %" PRIu64 ", %" PRId32 " bytes skipped\n", position,
+                    kScanStep);
+        ++stats.unreadableRegions;
+        position += kScanStep;
+        continue;
+      }
+      if (window.count < static_cast<size_t>(kScanWindowSize)) return endOfSource();
+      heldFrom = position;
+      held = window.count;
     }
-    if (window.count != kScanWindowSize) return endOfSource();
 
-    const int32_t candidate = findFrameMarker(0, kScanStep);
-    if (candidate < 0) {
+    const int32_t first = static_cast<int32_t>(at);
+    const int32_t found = findFrameMarker(first, first + kScanStep);
+    if (found < 0) {
       position += kScanStep;
+      readSize = kReadAhead;
       continue;
     }
+    const int32_t candidate = found - first;
     const uint64_t start = position + static_cast<uint64_t>(candidate);
-    const uint32_t size = get32be(gFrameBuffer + candidate);
+    const uint32_t size = get32be(gFrameBuffer + found);
     if (!sizeIsTaken(size)) {
       std::printf("error buffer size %" PRId32 ", skip\n", asSigned(size));
       position = start + kHeaderSpan;
       continue;
     }
     std::printf("%" PRId32 " @ %" PRIu64 "\n", asSigned(size), start);
-    switch (takeFrame(context, source, start, size, stats, kernelRoad)) {
+    // After a frame the next one is usually near: a window is read, not more.
+    readSize = kScanWindowSize;
+    const FrameStep step = takeFrame(context, source, start, size, stats, kernelRoad);
+    if (!kernelRoad || step != FrameStep::Taken) held = 0;  // the frame may have been read over it
+    switch (step) {
       case FrameStep::Taken:
         break;
       case FrameStep::Unreadable:

@@ -38,7 +38,8 @@ static_assert(sizeof kFaultKinds / sizeof kFaultKinds[0] == kFaultOpCount,
 // Every kernel copy fails, so every frame is done again through the buffer,
 // and that retry meets a fault of its own.
 constexpr FaultPlan kEveryCopyFails = {FaultOp::Copy, 1, true};
-constexpr FaultKind kRetryKinds[] = {{FaultOp::Read, "read-after-copy", kEveryCopyFails},
+constexpr FaultKind kRetryKinds[] = {{FaultOp::Seek, "seek-after-copy", kEveryCopyFails},
+                                     {FaultOp::Read, "read-after-copy", kEveryCopyFails},
                                      {FaultOp::Write, "write-after-copy", kEveryCopyFails},
                                      {FaultOp::Truncate, "truncate-after-copy", kEveryCopyFails}};
 
