@@ -121,12 +121,6 @@ int32_t firstPassing(int32_t first, int32_t limit) {
   return -1;
 }
 
-int32_t asSigned(uint32_t value) {
-  int32_t result;
-  std::memcpy(&result, &value, sizeof result);
-  return result;
-}
-
 // Zero would leave the scan where it stands, finding the same header forever.
 bool sizeIsTaken(uint32_t size) {
   return size != 0 && size <= kFrameBufferSize;
@@ -147,7 +141,6 @@ FrameStep takeFrame(RecoveryContext& context, File& source, uint64_t start, uint
   if (kernelRoad) {
     switch (context.copyFrame(source, start, static_cast<int32_t>(size))) {
       case FrameCopy::Appended:
-        ++stats.framesFound;
         return FrameStep::Taken;
       case FrameCopy::Unsupported:
         kernelRoad = false;
@@ -159,7 +152,6 @@ FrameStep takeFrame(RecoveryContext& context, File& source, uint64_t start, uint
   const ReadResult frame = source.read(gFrameBuffer, size);
   if (frame.failed) return FrameStep::Unreadable;
   if (frame.count != size) return FrameStep::EndOfSource;
-  ++stats.framesFound;
   if (!context.appendFrame(gFrameBuffer, static_cast<int32_t>(size), source, start)) {
     ++stats.framesRefused;
   }
@@ -261,11 +253,11 @@ ScanOutcome scanFrames(RecoveryContext& context, File& source, ScanStats& stats)
     const uint64_t start = position + static_cast<uint64_t>(candidate);
     const uint32_t size = get32be(gFrameBuffer + found);
     if (!sizeIsTaken(size)) {
-      std::printf("error buffer size %" PRId32 ", skip\n", asSigned(size));
+      std::printf("error buffer size %" PRId32 ", skip\n", asSigned32(size));
       position = start + kHeaderSpan;
       continue;
     }
-    std::printf("%" PRId32 " @ %" PRIu64 "\n", asSigned(size), start);
+    std::printf("%" PRId32 " @ %" PRIu64 "\n", asSigned32(size), start);
     // After a frame the next one is usually near: a window is read, not more.
     readSize = kScanWindowSize;
     const FrameStep step = takeFrame(context, source, start, size, stats, kernelRoad);

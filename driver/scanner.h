@@ -18,8 +18,7 @@ enum class ScanOutcome { EndOfSource, WindowSeekFailed, FrameSeekFailed };
 // What the scan met on the way, for the exit code: a run whose output is
 // incomplete must not report success.
 struct ScanStats {
-  uint64_t framesFound = 0;        // frames read whole and handed to the movie
-  uint64_t framesRefused = 0;      // of those, the ones the movie could not take
+  uint64_t framesRefused = 0;      // frames read whole that the movie could not take
   uint64_t unreadableRegions = 0;  // windows or frames skipped after a read error
 };
 

@@ -331,7 +331,7 @@ TEST(ScanFrames, LinesAndFramesTaken) {
     const ScanRun run = scan(dir, "clip.mov");
     EXPECT_EQ(run.out, c.expected) << c.name;
     EXPECT_EQ(run.outcome, ScanOutcome::EndOfSource) << c.name;
-    EXPECT_EQ(run.stats.framesFound, c.framesFound) << c.name;
+    EXPECT_EQ(run.samples.size(), c.framesFound) << c.name;
     EXPECT_EQ(run.stats.framesRefused, 0u) << c.name;
     EXPECT_EQ(run.stats.unreadableRegions, 0u) << c.name;
     EXPECT_TRUE(run.samples == framesOfLines(dir.file("clip.mov"), c.length, c.expected)) << c.name;
@@ -345,7 +345,6 @@ TEST(ScanFrames, OffsetsBeyondFourGiB) {
   writeSource(dir.file("clip.mov"), at + 100 + kScanWindowSize, {{at, frame(100)}}, true);
   const ScanRun run = scan(dir, "clip.mov");
   EXPECT_EQ(run.out, "100 @ 5368709123\n" + kEnd);
-  EXPECT_EQ(run.stats.framesFound, 1u);
   EXPECT_TRUE(run.samples == std::vector<Bytes>{frame(100)});
 }
 
@@ -377,7 +376,6 @@ TEST(ScanFrames, RefusedFrameIsSteppedOver) {
     const ScanRun run = scan(dir, "clip.mov", {FaultOp::Write, 2, false}, road.also);
     EXPECT_EQ(run.out, frameLine(3000, 0) + frameLine(20000, 5000) + "Error write sample!" +
                            frameLine(1000, 40000) + kEnd);
-    EXPECT_EQ(run.stats.framesFound, 3u);
     EXPECT_EQ(run.stats.framesRefused, 1u);
     EXPECT_TRUE(run.samples == (std::vector<Bytes>{first, last}));
   }
@@ -455,7 +453,6 @@ TEST(ScanFrames, ReadAndSeekFaults) {
       const ScanRun run = scan(dir, "clip.mov", c.plan, road.also);
       EXPECT_EQ(run.out, c.expected) << c.name;
       EXPECT_EQ(run.outcome, c.outcome) << c.name;
-      EXPECT_EQ(run.stats.framesFound, c.framesFound) << c.name;
       EXPECT_EQ(run.stats.unreadableRegions, c.unreadableRegions) << c.name;
       EXPECT_EQ(run.samples.size(), c.framesFound) << c.name;
     }

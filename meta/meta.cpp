@@ -27,12 +27,6 @@ constexpr SectionRule kSectionRules[] = {
     {kSectionCurve, kCurveSize, "meta curve lengh mis-match!\n", "err reading meta curve!\n"},
 };
 
-int32_t toSigned(uint32_t value) {
-  int32_t result;
-  std::memcpy(&result, &value, sizeof result);
-  return result;
-}
-
 const SectionRule* findRule(int32_t type) {
   for (const SectionRule& rule : kSectionRules) {
     if (rule.type == type) return &rule;
@@ -62,7 +56,7 @@ uint8_t* sectionField(RecordingMeta& meta, MetaSectionType type) {
 bool actOnSection(RecordingMeta& meta, MetaSectionType type, bool& shotRead) {
   switch (type) {
     case kSectionRevision: {
-      const int32_t revision = toSigned(get32le(meta.revisionInfo + 4));
+      const int32_t revision = asSigned32(get32le(meta.revisionInfo + 4));
       if (revision == kExpectedMetaRevision) return true;
       std::printf("unexpected meta rev: %d!=%d\n", revision, kExpectedMetaRevision);
       return false;
@@ -74,7 +68,7 @@ bool actOnSection(RecordingMeta& meta, MetaSectionType type, bool& shotRead) {
       // The payload was stored as it lies in the file; give it its value on any host.
       uint8_t raw[kFramsSize];
       std::memcpy(raw, &meta.maxFrameNumber, sizeof raw);
-      meta.maxFrameNumber = toSigned(get32le(raw));
+      meta.maxFrameNumber = asSigned32(get32le(raw));
       std::printf("max frame number = %d\n", meta.maxFrameNumber);
       return false;
     }
@@ -127,7 +121,7 @@ bool readSection(File& file, RecordingMeta& meta, uint64_t& position, bool& shot
     return false;
   }
   position += sizeof header;
-  const int32_t type = toSigned(get32le(header));
+  const int32_t type = asSigned32(get32le(header));
   const uint32_t length = get32le(header + 4);
   const SectionRule* rule = findRule(type);
   if (rule == nullptr) return skipUnknownSection(file, type, length, position);

@@ -37,18 +37,8 @@ struct ShotInfo {
   int8_t codecId() const { return static_cast<int8_t>(bytes[316]); }
   uint8_t flags() const { return bytes[466]; }
 
-  int32_t readInt32(int offset) const {
-    uint32_t value = get32le(bytes + offset);
-    int32_t result;
-    std::memcpy(&result, &value, sizeof result);
-    return result;
-  }
-  float readFloat(int offset) const {
-    int32_t raw = readInt32(offset);
-    float result;
-    std::memcpy(&result, &raw, sizeof result);
-    return result;
-  }
+  int32_t readInt32(int offset) const { return asSigned32(get32le(bytes + offset)); }
+  float readFloat(int offset) const { return asFloat32(get32le(bytes + offset)); }
 };
 
 struct RecordingMeta {

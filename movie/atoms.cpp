@@ -157,8 +157,7 @@ void writeStsd(Bytes& out, const MediaTable& media) {
     out.insert(out.end(), media.description.begin(), media.description.end());
     // The entry's data reference index points at the single dref entry.
     if (media.description.size() >= 16) {
-      out[entry + 14] = 0;
-      out[entry + 15] = 1;
+      store16be(&out[entry + 14], 1);
     }
   });
 }
@@ -166,11 +165,13 @@ void writeStsd(Bytes& out, const MediaTable& media) {
 void writeStts(Bytes& out, const MediaTable& media) {
   atom(out, fourCC("stts"), [&] {
     fullAtomHeader(out, 0, 0);
-    put32be(out, static_cast<uint32_t>(media.durations.size()));
-    for (const DurationRun& run : media.durations) {
-      put32be(out, run.count);
-      put32be(out, run.duration);
+    if (media.samples.empty()) {
+      put32be(out, 0);
+      return;
     }
+    put32be(out, 1);
+    put32be(out, static_cast<uint32_t>(media.samples.size()));
+    put32be(out, media.sampleDuration);
   });
 }
 
@@ -274,11 +275,7 @@ bool needsVersion1(uint64_t duration) {
 }
 
 uint64_t mediaDuration(const MediaTable& media) {
-  uint64_t total = 0;
-  for (const DurationRun& run : media.durations) {
-    total += static_cast<uint64_t>(run.count) * run.duration;
-  }
-  return total;
+  return static_cast<uint64_t>(media.samples.size()) * media.sampleDuration;
 }
 
 void atom(Bytes& out, FourCC type, const std::function<void()>& body) {

@@ -20,17 +20,11 @@ struct SampleRef {
   uint32_t size = 0;
 };
 
-// Consecutive samples that share one duration.
-struct DurationRun {
-  uint32_t count = 0;
-  uint32_t duration = 0;
-};
-
 struct MediaTable {
   FourCC type = 0;
   int32_t timeScale = 0;
   std::vector<SampleRef> samples;
-  std::vector<DurationRun> durations;
+  uint32_t sampleDuration = 0;  // every sample of ours lasts this long
   // The one sample description entry, exactly as stsd stores it; empty when
   // the media never received one.
   Bytes description;

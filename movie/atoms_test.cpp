@@ -121,7 +121,7 @@ MediaTable tableOf(const std::vector<SampleRef>& samples, uint32_t duration) {
   media.type = fourCC("vide");
   media.timeScale = 2500;
   media.samples = samples;
-  media.durations.push_back({static_cast<uint32_t>(samples.size()), duration});
+  media.sampleDuration = duration;
   media.description.assign(130, 0);
   store32be(media.description.data(), 130);
   return media;
@@ -163,9 +163,10 @@ TEST(Moov, SampleSizesAreOneValueWhenAllAreEqual) {
 
 TEST(Moov, DurationsPast32BitsUseVersion1Headers) {
   for (const Threshold& t : kAroundUint32Max) {
-    MediaTable media = tableOf({}, 1);
-    media.durations = {{1, static_cast<uint32_t>(t.value / 2)},
-                       {1, static_cast<uint32_t>(t.value - t.value / 2)}};
+    // One sample of that duration, or two halves where it needs 33 bits.
+    const bool halves = t.value > UINT32_MAX;
+    MediaTable media = halves ? tableOf({{36, 1}, {37, 1}}, static_cast<uint32_t>(t.value / 2))
+                              : tableOf({{36, 1}}, static_cast<uint32_t>(t.value));
     ASSERT_EQ(mediaDuration(media), t.value);
     TrackHeader track;
     track.hasEdit = true;
@@ -185,7 +186,6 @@ TEST(Moov, DurationsPast32BitsUseVersion1Headers) {
 
 TEST(Moov, AnEmptyMediaHasEmptyTablesAndNoEdit) {
   MediaTable media = tableOf({}, 100);
-  media.durations.clear();
   TrackHeader track;
   const BuiltMoov moov = build(MovieHeader{}, &track, &media);
   EXPECT_EQ(moov.find("moov/trak/edts"), nullptr);
@@ -203,7 +203,6 @@ TEST(Moov, AnEmptyMediaHasEmptyTablesAndNoEdit) {
 // a description keeps its five tables, empty.
 TEST(Moov, AMediaWithoutADescriptionStillHasEveryTable) {
   MediaTable media = tableOf({}, 100);
-  media.durations.clear();
   media.description.clear();
   TrackHeader track;
   const BuiltMoov moov = build(MovieHeader{}, &track, &media);

@@ -12,11 +12,6 @@ const CodecEntry kCodecs[] = {
     {20, fourCC("ap4h"), "Apple ProRes 4444"},      {21, fourCC("ap4x"), "Apple ProRes 4444 XQ"},
 };
 
-void place16(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value >> 8);
-  at[1] = static_cast<uint8_t>(value);
-}
-
 }  // namespace
 
 TimeBase chooseTimeBase(float frameRate) {
@@ -59,13 +54,13 @@ bool fillImageDescription(uint8_t* description, const CodecEntry& codec, uint16_
   store32be(description + 20, kVendorApple);
   store32be(description + 24, 0);      // temporal quality
   store32be(description + 28, 0x3FF);  // spatial quality
-  place16(description + 32, width);
-  place16(description + 34, height);
+  store16be(description + 32, width);
+  store16be(description + 34, height);
   store32be(description + 36, 0x480000);  // 72 dpi
   store32be(description + 40, 0x480000);
-  store32be(description + 44, 0);     // data size
-  place16(description + 48, 1);       // frame count
-  place16(description + 82, 32);      // depth
-  place16(description + 84, 0xFFFF);  // color table id -1: none
+  store32be(description + 44, 0);       // data size
+  store16be(description + 48, 1);       // frame count
+  store16be(description + 82, 32);      // depth
+  store16be(description + 84, 0xFFFF);  // color table id -1: none
   return true;
 }

@@ -20,12 +20,6 @@ QtErr setMoviesError(QtErr error) {
   return error;
 }
 
-// Edits are kept in the movie's time scale, media times in the media's.
-uint64_t rescale(uint64_t value, int32_t from, int32_t to) {
-  if (from == to || from <= 0 || to <= 0) return value;
-  return static_cast<uint64_t>(std::llround(static_cast<long double>(value) * to / from));
-}
-
 struct Extension {
   FourCC property;
   uint32_t size;
@@ -41,14 +35,6 @@ const Extension* findExtension(FourCC property, uint32_t size) {
     if (extension.property == property && extension.size == size) return &extension;
   }
   return nullptr;
-}
-
-void appendDuration(MediaTable& table, uint32_t duration) {
-  if (!table.durations.empty() && table.durations.back().duration == duration) {
-    ++table.durations.back().count;
-    return;
-  }
-  table.durations.push_back({1, duration});
 }
 
 QtDataHandler* storageOf(const QtMedia* media) {
@@ -287,6 +273,9 @@ QtErr addSample(QtMedia* media, const QtSampleOrigin* origin, const uint8_t* dat
     return kQtParamErr;
   }
   if (data == nullptr && (origin == nullptr || origin->file == nullptr)) return kQtParamErr;
+  MediaTable& table = media->table;
+  // The table holds one duration for all samples, as every frame lasts as long.
+  if (!table.samples.empty() && decodeDuration != table.sampleDuration) return kQtParamErr;
   const uint64_t bytes = static_cast<uint64_t>(size);
   const uint64_t sourceOffset = origin != nullptr ? origin->offset : storage->dataEnd;
   const uint64_t offset = placeSample(storage->dataEnd, sourceOffset, bytes, storage->blockSize);
@@ -307,10 +296,9 @@ QtErr addSample(QtMedia* media, const QtSampleOrigin* origin, const uint8_t* dat
         return kQtIoErr;
     }
   }
-  MediaTable& table = media->table;
   if (decodeTime != nullptr) *decodeTime = static_cast<int64_t>(mediaDuration(table));
+  table.sampleDuration = static_cast<uint32_t>(decodeDuration);
   table.samples.push_back({offset, static_cast<uint32_t>(size)});
-  appendDuration(table, static_cast<uint32_t>(decodeDuration));
   storage->dataEnd = offset + bytes;
   storage->fileEnd = std::max(storage->fileEnd, storage->dataEnd);
   return kQtNoErr;
@@ -353,10 +341,10 @@ QtErr qtInsertMediaIntoTrack(QtTrack* track, int64_t trackStart, int64_t mediaTi
   if (static_cast<uint64_t>(mediaTime) + static_cast<uint64_t>(duration) > mediaDuration(table)) {
     return kQtParamErr;
   }
-  const int32_t movieScale = track->movie != nullptr ? track->movie->timeScale : table.timeScale;
+  // The movie writer gives its movie and media one time scale, so a media
+  // duration is already the edit's duration in the movie.
   track->header.hasEdit = true;
-  track->header.editDuration =
-      rescale(static_cast<uint64_t>(duration), table.timeScale, movieScale);
+  track->header.editDuration = static_cast<uint64_t>(duration);
   track->header.editMediaTime = mediaTime;
   track->header.editRate = rate;
   return kQtNoErr;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -46,6 +47,11 @@ inline void store32be(uint8_t* at, uint32_t value) {
   at[3] = static_cast<uint8_t>(value);
 }
 
+inline void store16be(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value >> 8);
+  at[1] = static_cast<uint8_t>(value);
+}
+
 inline void store16le(uint8_t* at, uint32_t value) {
   at[0] = static_cast<uint8_t>(value);
   at[1] = static_cast<uint8_t>(value >> 8);
@@ -78,4 +84,19 @@ inline uint32_t get16le(const uint8_t* at) {
 inline uint32_t get32le(const uint8_t* at) {
   return at[0] | (static_cast<uint32_t>(at[1]) << 8) | (static_cast<uint32_t>(at[2]) << 16) |
          (static_cast<uint32_t>(at[3]) << 24);
+}
+
+// The same 32 bits read as a two's-complement number, as the files and the
+// messages mean them; defined for every value, unlike a narrowing cast.
+inline int32_t asSigned32(uint32_t value) {
+  int32_t result;
+  std::memcpy(&result, &value, sizeof result);
+  return result;
+}
+
+// The same 32 bits read as an IEEE single-precision float.
+inline float asFloat32(uint32_t value) {
+  float result;
+  std::memcpy(&result, &value, sizeof result);
+  return result;
 }
