@@ -286,7 +286,8 @@ QtErr addSample(QtMedia* media, const QtSampleOrigin* origin, const uint8_t* dat
       return kQtIoErr;
     }
   } else {
-    switch (copyBetween(*origin->file, origin->offset, storage->output.file, offset, bytes)) {
+    switch (copyBetween(*origin->file, origin->offset, storage->output.file, offset, bytes,
+                        storage->blockSize)) {
       case CopyOutcome::Copied:
         break;
       case CopyOutcome::Unsupported:

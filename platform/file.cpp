@@ -140,13 +140,12 @@ void setKernelCopyAllowed(bool allowed) {
 // placed them alike) and a copy-on-write file system can share those blocks
 // instead of copying them.
 CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target, uint64_t targetOffset,
-                        uint64_t count) {
+                        uint64_t count, uint32_t block) {
   if (!source.isOpen() || !target.isOpen() || !gKernelCopyAllowed) return CopyOutcome::Unsupported;
   if (!fitsOffset(sourceOffset, count) || !fitsOffset(targetOffset, count)) {
     return CopyOutcome::Unsupported;
   }
   if (faultHits(FaultOp::Copy)) return CopyOutcome::Failed;
-  const uint32_t block = target.blockSize();
   uint64_t done = 0;
   while (done < count) {
     uint64_t want = std::min<uint64_t>(count - done, kMaxTransfer);

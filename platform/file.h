@@ -67,7 +67,7 @@ struct File {
 
  private:
   friend CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target,
-                                 uint64_t targetOffset, uint64_t count);
+                                 uint64_t targetOffset, uint64_t count, uint32_t blockSize);
   int fd = -1;
 };
 
@@ -76,8 +76,10 @@ struct File {
 // shared rather than copied. Unsupported: this system, these two files or
 // this file system cannot do it (nothing was copied); Failed: an I/O error or
 // a source that ended early, after which the target may hold some of the bytes.
+// blockSize is the target's (File::blockSize, asked once by the caller), so
+// that the copy can leave the rest of the bytes on a block boundary.
 CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target, uint64_t targetOffset,
-                        uint64_t count);
+                        uint64_t count, uint32_t blockSize);
 // Test-only: makes every kernel copy answer Unsupported, as on systems without one.
 void setKernelCopyAllowed(bool allowed);
 
