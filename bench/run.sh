@@ -130,7 +130,8 @@ awk -v n="$repeats" -v u="$unit_bytes" -v l="$lead" '
   { size[NR] = $1; at[NR] = $2 }
   END { for (k = 0; k < n; k++) for (i = 1; i <= NR; i++) print size[i] " @ " l + k * u + at[i] }' \
   "$unit_list" >"$expected"
-"$repo/bench/make-meta.sh" "$rec/0.mt" 1920 1080 25 19 "$frames"
+"$repo/scripts/make-meta.sh" --width 1920 --height 1080 --rate 25 --codec 19 --frames "$frames" \
+  "$rec/0.mt"
 
 # The frameless recording: random bytes, drawn again in the rare case that
 # they spell the identifier.

@@ -71,36 +71,10 @@ fi
 echo "== making the recording"
 movie_name="片段01.MOV"
 wav_name="片段01.WAV"
-le32() {
-  printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) \
-    $((($1 >> 16) & 255)) $((($1 >> 24) & 255))
-}
-# The shot payload: filler that differs from zero around the fields read.
-shot_payload() {
-  local escapes="" i
-  local byte
-  for ((i = 0; i < 673; i++)); do
-    printf -v byte '\\x%02x' $(((i * 7 + 3) & 255))
-    escapes+=$byte
-  done
-  printf "$escapes" >"$work/shot.bin"
-  put_at() { printf "$2" | dd of="$work/shot.bin" bs=1 seek="$1" conv=notrunc status=none; }
-  put_at 0 "$(le32 320)"
-  put_at 4 "$(le32 240)"
-  put_at 180 '\x00\x00\xc8\x41' # reported rate 25.0f
-  put_at 184 '\x00\x00\xc8\x41' # frame rate 25.0f
-  put_at 316 '\x12'             # ProRes 422
-  put_at 466 '\x00'             # flags
-  cat "$work/shot.bin"
-}
 recording="$work/sources/recording"
 mkdir -p "$recording"
-{
-  printf "$(le32 16)$(le32 12)\\x01\\x02\\x03\\x04$(le32 4)\\x09\\x0a\\x0b\\x0c"
-  printf "$(le32 18)$(le32 673)"
-  shot_payload
-  printf "$(le32 21)$(le32 4)$(le32 12)"
-} >"$recording/0.mt"
+"$repo/scripts/make-meta.sh" --width 320 --height 240 --rate 25 --codec 18 --frames 12 \
+  "$recording/0.mt"
 
 ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 12 \
   -c:v prores_ks -profile:v 2 -vendor fmpg "$work/original.mov"
