@@ -1,19 +1,17 @@
 // The audio copy: its header and bytes for each input size, what it does to
 // whatever already sits at its name, and the failures that must leave no
-// copy behind and the input untouched.
+// copy behind and the input untouched; each with the outcome that decides
+// the run's exit code.
 #include "audio/wav.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +19,24 @@
 #include "tests/support.h"
 
 using namespace testing_support;
+
+// Names the outcome in a failed expectation.
+void PrintTo(WavOutcome outcome, std::ostream* out) {
+  switch (outcome) {
+    case WavOutcome::Repaired:
+      *out << "Repaired";
+      return;
+    case WavOutcome::Refused:
+      *out << "Refused";
+      return;
+    case WavOutcome::Unreadable:
+      *out << "Unreadable";
+      return;
+    case WavOutcome::CopyFailed:
+      *out << "CopyFailed";
+      return;
+  }
+}
 
 namespace {
 
@@ -51,15 +67,15 @@ Bytes expectedCopy(const Bytes& input, uint32_t dataSize, uint32_t riffSize) {
   return copy;
 }
 
-struct Rewrite {
-  bool ok = false;
+struct Repair {
+  WavOutcome outcome = WavOutcome::CopyFailed;
   std::string out;
 };
 
-Rewrite rewrite(const std::string& name) {
+Repair repair(const std::string& name) {
   CapturedStdout capture;
-  Rewrite result;
-  result.ok = rewriteWavHeader(name);
+  Repair result;
+  result.outcome = repairWav(name);
   result.out = capture.finish();
   return result;
 }
@@ -72,19 +88,19 @@ bool isRegularFile(const std::string& path) {
 struct SizeCase {
   uint32_t size;
   const char* out;
-  bool copied;
+  WavOutcome outcome;
   uint32_t dataSize;
   uint32_t riffSize;
 };
 
 const SizeCase kSizeCases[] = {
-    {44, "", true, 0, 36},
-    {45, "", true, 0, 36},
-    {100, "", true, 56, 92},
-    {101, "", true, 56, 92},
-    {0, "error seek.\n", false, 0, 0},
-    {1, "wav file in.wav is shorter than a 44-byte header, skipped!\n", false, 0, 0},
-    {43, "wav file in.wav is shorter than a 44-byte header, skipped!\n", false, 0, 0},
+    {44, "", WavOutcome::Repaired, 0, 36},
+    {45, "", WavOutcome::Repaired, 0, 36},
+    {100, "", WavOutcome::Repaired, 56, 92},
+    {101, "", WavOutcome::Repaired, 56, 92},
+    {0, "error seek.\n", WavOutcome::Refused, 0, 0},
+    {1, "wav file in.wav is shorter than a 44-byte header, skipped!\n", WavOutcome::Refused, 0, 0},
+    {43, "wav file in.wav is shorter than a 44-byte header, skipped!\n", WavOutcome::Refused, 0, 0},
 };
 
 TEST(WavRewrite, CopyForEachInputSize) {
@@ -95,12 +111,12 @@ TEST(WavRewrite, CopyForEachInputSize) {
     const Bytes input = patternBytes(c.size);
     writeFile(dir.file("in.wav"), input);
 
-    const Rewrite run = rewrite("in.wav");
+    const Repair run = repair("in.wav");
 
     EXPECT_EQ(run.out, c.out);
-    EXPECT_EQ(run.ok, c.copied);
+    EXPECT_EQ(run.outcome, c.outcome);
     EXPECT_EQ(readFile(dir.file("in.wav")), input);
-    if (c.copied) {
+    if (c.outcome == WavOutcome::Repaired) {
       EXPECT_EQ(readFile(dir.file("r_in.wav")), expectedCopy(input, c.dataSize, c.riffSize));
       EXPECT_EQ(listNames(dir.path), (std::vector<std::string>{"in.wav", "r_in.wav"}));
     } else {
@@ -117,11 +133,18 @@ TEST(WavRewrite, RefusedInputsMakeNoCopy) {
   writeFile(dir.file("big.wav"), patternBytes(64));
   ASSERT_EQ(::truncate(dir.file("big.wav").c_str(), off_t{1} << 31), 0);
 
-  EXPECT_EQ(rewrite("missing.wav").out, "unable to open missing.wav!\n");
-  EXPECT_EQ(rewrite("folder.wav").out, "unable to open folder.wav!\n");
-  const Rewrite big = rewrite("big.wav");
-  EXPECT_EQ(big.out, "wav file big.wav is 2 GiB or larger, skipped!\n");
-  EXPECT_FALSE(big.ok);
+  const struct {
+    const char* name;
+    const char* out;
+  } kRefused[] = {{"missing.wav", "unable to open missing.wav!\n"},
+                  {"folder.wav", "unable to open folder.wav!\n"},
+                  {"big.wav", "wav file big.wav is 2 GiB or larger, skipped!\n"}};
+  for (const auto& c : kRefused) {
+    SCOPED_TRACE(c.name);
+    const Repair run = repair(c.name);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.outcome, WavOutcome::Refused);
+  }
   EXPECT_EQ(listNames(dir.path), (std::vector<std::string>{"big.wav", "folder.wav"}));
 }
 
@@ -139,9 +162,9 @@ TEST(WavRewrite, ForeignHeadersAreOverwrittenAndTheRestKept) {
   placeLe32(longHeader, 4, static_cast<uint32_t>(longHeader.size() - 8));
   writeFile(dir.file("long.wav"), longHeader);
 
-  const Rewrite run = rewrite("long.wav");
+  const Repair run = repair("long.wav");
 
-  EXPECT_TRUE(run.ok);
+  EXPECT_EQ(run.outcome, WavOutcome::Repaired);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(readFile(dir.file("r_long.wav")), expectedCopy(longHeader, 1014, 1050));
   EXPECT_EQ(readFile(dir.file("long.wav")), longHeader);
@@ -160,9 +183,9 @@ TEST(WavRewrite, StereoTwentyFourBitInputGetsTheMonoHeaderAndPlaysAsSuch) {
   const Bytes input = readFile(dir.file("stereo.wav"));
   ASSERT_GT(input.size(), 44u);
 
-  const Rewrite run = rewrite("stereo.wav");
+  const Repair run = repair("stereo.wav");
 
-  EXPECT_TRUE(run.ok);
+  EXPECT_EQ(run.outcome, WavOutcome::Repaired);
   EXPECT_EQ(run.out, "");
   const uint32_t dataSize = static_cast<uint32_t>((input.size() - 44) & ~size_t{1});
   EXPECT_EQ(readFile(dir.file("r_stereo.wav")), expectedCopy(input, dataSize, dataSize + 36));
@@ -213,9 +236,9 @@ TEST(WavRewrite, CopyReplacesWhateverHoldsItsName) {
     if (c.withOther) writeFile(dir.file("other.bin"), other);
     c.place(dir);
 
-    const Rewrite run = rewrite("in.wav");
+    const Repair run = repair("in.wav");
 
-    EXPECT_TRUE(run.ok);
+    EXPECT_EQ(run.outcome, WavOutcome::Repaired);
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(isRegularFile(dir.file("r_in.wav")));
     EXPECT_EQ(readFile(dir.file("r_in.wav")), expectedCopy(input, 256, 292));
@@ -243,9 +266,9 @@ TEST(WavRewrite, NamesNearTheEntryLimitStillGetACompleteCopy) {
     ScopedChdir inDir(dir.path);
     writeFile(dir.file(name), input);
 
-    const Rewrite run = rewrite(name);
+    const Repair run = repair(name);
 
-    EXPECT_TRUE(run.ok);
+    EXPECT_EQ(run.outcome, WavOutcome::Repaired);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(readFile(dir.file("r_" + name)), expectedCopy(input, 76, 112));
     EXPECT_EQ(listNames(dir.path), (std::vector<std::string>{name, "r_" + name}));
@@ -255,28 +278,16 @@ TEST(WavRewrite, NamesNearTheEntryLimitStillGetACompleteCopy) {
 struct UnwritableCase {
   const char* what;
   std::string name;
-  std::function<void(const TempDir&)> place;
+  const char* folderAt;            // a folder holding kept.bin is put here first, if given
   std::vector<std::string> names;  // the folder afterwards
 };
 
 TEST(WavRewrite, UnwritableCopyNameLeavesEverythingAsItWas) {
   const std::string longName = std::string(250, 'c') + ".wav";
   const UnwritableCase cases[] = {
-      {"a folder at the copy's name",
-       "in.wav",
-       [](const TempDir& d) {
-         ASSERT_EQ(::mkdir(d.file("r_in.wav").c_str(), 0755), 0);
-         writeFile(d.file("r_in.wav/kept.bin"), patternBytes(10));
-       },
-       {"in.wav", "r_in.wav"}},
-      {"a folder at the temporary name",
-       "in.wav",
-       [](const TempDir& d) {
-         ASSERT_EQ(::mkdir(d.file("r_in.wav.part").c_str(), 0755), 0);
-         writeFile(d.file("r_in.wav.part/kept.bin"), patternBytes(10));
-       },
-       {"in.wav", "r_in.wav.part"}},
-      {"a copy name longer than an entry can be", longName, [](const TempDir&) {}, {longName}},
+      {"a folder at the copy's name", "in.wav", "r_in.wav", {"in.wav", "r_in.wav"}},
+      {"a folder at the temporary name", "in.wav", "r_in.wav.part", {"in.wav", "r_in.wav.part"}},
+      {"a copy name longer than an entry can be", longName, nullptr, {longName}},
   };
   for (const UnwritableCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -284,11 +295,15 @@ TEST(WavRewrite, UnwritableCopyNameLeavesEverythingAsItWas) {
     ScopedChdir inDir(dir.path);
     const Bytes input = patternBytes(500);
     writeFile(dir.file(c.name), input);
-    c.place(dir);
+    if (c.folderAt != nullptr) {
+      ASSERT_EQ(::mkdir(dir.file(c.folderAt).c_str(), 0755), 0);
+      writeFile(dir.file(std::string(c.folderAt) + "/kept.bin"), patternBytes(10));
+    }
 
-    const Rewrite run = rewrite(c.name);
+    const Repair run = repair(c.name);
 
-    EXPECT_FALSE(run.ok);
+    // A name that cannot be taken is a refusal, which leaves the exit code alone.
+    EXPECT_EQ(run.outcome, WavOutcome::Refused);
     EXPECT_EQ(run.out, "unable to write file r_" + c.name + "!\n");
     EXPECT_EQ(readFile(dir.file(c.name)), input);
     EXPECT_EQ(listNames(dir.path), c.names);
@@ -304,18 +319,21 @@ struct FaultCase {
   FaultOp op;
   uint64_t nth;
   const char* out;
+  WavOutcome outcome;
 };
 
 // Counted per kind: the input is sought twice and closed first; the copy is
-// written once, closed second and renamed once.
+// written once, closed second and renamed once. A failed read may have lost
+// audio; a copy begun but not published is the run's failed output.
 const FaultCase kFaultCases[] = {
-    {FaultOp::Seek, 1, "error seek.\n"},
-    {FaultOp::Seek, 2, "err read wav.\n"},
-    {FaultOp::Read, 1, "err read wav.\n"},
-    {FaultOp::Write, 1, "error writing file r_in.wav, no copy made!\n"},
-    {FaultOp::Close, 2, "error writing file r_in.wav, no copy made!\n"},
-    {FaultOp::Rename, 1, "unable to write file r_in.wav!\n"},
-    {FaultOp::Close, 1, ""},  // the input was only read: nothing is lost
+    {FaultOp::Seek, 1, "error seek.\n", WavOutcome::Unreadable},
+    {FaultOp::Seek, 2, "err read wav.\n", WavOutcome::Unreadable},
+    {FaultOp::Read, 1, "err read wav.\n", WavOutcome::Unreadable},
+    {FaultOp::Write, 1, "error writing file r_in.wav, no copy made!\n", WavOutcome::CopyFailed},
+    {FaultOp::Close, 2, "error writing file r_in.wav, no copy made!\n", WavOutcome::CopyFailed},
+    {FaultOp::Rename, 1, "unable to write file r_in.wav!\n", WavOutcome::CopyFailed},
+    // The input was only read: nothing is lost.
+    {FaultOp::Close, 1, "", WavOutcome::Repaired},
 };
 
 TEST(WavRewrite, FailuresKeepTheEarlierCopyAndLeaveNoTemp) {
@@ -328,61 +346,36 @@ TEST(WavRewrite, FailuresKeepTheEarlierCopyAndLeaveNoTemp) {
     writeFile(dir.file("in.wav"), input);
     writeFile(dir.file("r_in.wav"), earlier);
 
-    Rewrite run;
+    Repair run;
     {
       FaultPlanScope faults({c.op, c.nth, false});
-      run = rewrite("in.wav");
+      run = repair("in.wav");
     }
 
-    const bool succeeds = std::string(c.out).empty();
+    const bool succeeds = c.outcome == WavOutcome::Repaired;
     EXPECT_EQ(run.out, c.out);
-    EXPECT_EQ(run.ok, succeeds);
+    EXPECT_EQ(run.outcome, c.outcome);
     EXPECT_EQ(readFile(dir.file("r_in.wav")), succeeds ? expectedCopy(input, 356, 392) : earlier);
     EXPECT_EQ(readFile(dir.file("in.wav")), input);
     EXPECT_EQ(listNames(dir.path), (std::vector<std::string>{"in.wav", "r_in.wav"}));
   }
 }
 
-// Runs the rewrite in a child whose files may not grow past limit bytes, as
-// on a full disk; returns the child's stdout and whether it reported success.
-Rewrite rewriteUnderFileSizeLimit(const std::string& name, rlim_t limit,
-                                  const std::string& outPath) {
-  std::fflush(stdout);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit cap;
-    cap.rlim_cur = limit;
-    cap.rlim_max = limit;
-    if (::setrlimit(RLIMIT_FSIZE, &cap) != 0) ::_exit(3);
-    if (std::freopen(outPath.c_str(), "w", stdout) == nullptr) ::_exit(4);
-    const bool ok = rewriteWavHeader(name);
-    std::fflush(stdout);
-    ::_exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  Rewrite result;
-  const Bytes out = readFile(outPath);
-  result.out.assign(out.begin(), out.end());
-  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) <= 1) << "child status " << status;
-  return result;
-}
-
 TEST(WavRewrite, FileSizeLimitDuringTheCopyLeavesNoPartialCopy) {
   TempDir dir;
-  TempDir scratch;
   ScopedChdir inDir(dir.path);
   const Bytes input = patternBytes(200000);
   const Bytes earlier = patternBytes(90);
   writeFile(dir.file("in.wav"), input);
   writeFile(dir.file("r_in.wav"), earlier);
 
-  const Rewrite run = rewriteUnderFileSizeLimit("in.wav", 100000, scratch.file("out"));
+  // As on a full disk: the copy cannot grow past the limit.
+  std::string printed;
+  const int outcome = runWithFileSizeLimit(
+      100000, [] { return static_cast<int>(repairWav("in.wav")); }, printed);
 
-  EXPECT_FALSE(run.ok);
-  EXPECT_EQ(run.out, "error writing file r_in.wav, no copy made!\n");
+  EXPECT_EQ(outcome, static_cast<int>(WavOutcome::CopyFailed));
+  EXPECT_EQ(printed, "error writing file r_in.wav, no copy made!\n");
   EXPECT_EQ(readFile(dir.file("r_in.wav")), earlier);
   EXPECT_EQ(readFile(dir.file("in.wav")), input);
   EXPECT_EQ(listNames(dir.path), (std::vector<std::string>{"in.wav", "r_in.wav"}));

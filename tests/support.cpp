@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -85,10 +86,92 @@ std::string readAll(int fd) {
 }
 }  // namespace
 
-ToolRun runTool(const std::string& folder, const ToolOptions& options) {
+namespace {
+
+// Tells the parent why the child could not be set up, then ends the child.
+[[noreturn]] void setupFailed(int channel, const char* what) {
+  const std::string text = std::string(what) + ": " + std::strerror(errno);
+  ssize_t written = ::write(channel, text.data(), text.size());
+  (void)written;
+  ::_exit(127);
+}
+
+// In the child, before body runs; anything that cannot be put in place ends it.
+void setUpChild(int channel, const std::string& folder, const ToolOptions& options,
+                const std::string& outPath, const std::string& errPath) {
+  const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int in = ::open("/dev/null", O_RDONLY);
+  if (out < 0 || err < 0 || in < 0) setupFailed(channel, "cannot open the child's streams");
+  if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
+    setupFailed(channel, "cannot enter the working folder");
+  }
+  if (::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
+    setupFailed(channel, "cannot redirect the child's streams");
+  }
+  if (options.fileSizeLimit > 0) {
+    if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) setupFailed(channel, "cannot ignore SIGXFSZ");
+    struct rlimit limit;
+    limit.rlim_cur = options.fileSizeLimit;
+    limit.rlim_max = options.fileSizeLimit;
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+      setupFailed(channel, "cannot set the file size limit");
+    }
+  }
+  if (options.asUnprivileged && ::geteuid() == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+      setupFailed(channel, "cannot become the unprivileged user");
+    }
+  }
+  // An alarm outlives exec, so a tool that hangs is ended without help.
+  if (options.timeoutSeconds > 0) ::alarm(options.timeoutSeconds);
+}
+
+}  // namespace
+
+ToolRun runInChild(const std::string& folder, const ToolOptions& options,
+                   const std::function<int()>& body) {
   TempDir scratch;
   const std::string outPath = scratch.file("stdout");
   const std::string errPath = scratch.file("stderr");
+  // Closed by a successful exec, so only a failed setup writes into it.
+  int channel[2];
+  if (::pipe2(channel, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "cannot make a pipe for the child: " << std::strerror(errno);
+    return ToolRun{};
+  }
+  std::fflush(stdout);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    setUpChild(channel[1], folder, options, outPath, errPath);
+    const int result = body();
+    std::fflush(stdout);
+    ::_exit(result);
+  }
+  ::close(channel[1]);
+  ToolRun run;
+  if (child < 0) {
+    ADD_FAILURE() << "cannot start a child: " << std::strerror(errno);
+    ::close(channel[0]);
+    return run;
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  const std::string setupError = readAll(channel[0]);
+  ::close(channel[0]);
+  if (!setupError.empty()) ADD_FAILURE() << "the child could not be set up: " << setupError;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  Bytes out = readFile(outPath);
+  Bytes err = readFile(errPath);
+  run.out.assign(out.begin(), out.end());
+  run.err.assign(err.begin(), err.end());
+  return run;
+}
+
+ToolRun runTool(const std::string& folder, const ToolOptions& options) {
+  TempDir scratch;
   ToolCommand command = toolCommand();
   if (options.asUnprivileged && ::geteuid() == 0) {
     // The build tree may sit below a folder only root can enter, so the
@@ -96,44 +179,23 @@ ToolRun runTool(const std::string& folder, const ToolOptions& options) {
     const std::string copy = scratch.file("prorescue");
     if (runShell("cp " + shellQuote(command.binary) + " " + shellQuote(copy)) != 0 ||
         ::chmod(scratch.path.c_str(), 0755) != 0 || ::chmod(copy.c_str(), 0755) != 0) {
+      ADD_FAILURE() << "cannot copy the tool where the unprivileged user can run it";
       return ToolRun{};
     }
     command.binary = copy;
   }
-  pid_t child = ::fork();
-  if (child == 0) {
-    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int in = ::open("/dev/null", O_RDONLY);
-    if (out < 0 || err < 0 || in < 0 || ::chdir(folder.c_str()) != 0) ::_exit(127);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    if (options.fileSizeLimit > 0) {
-      ::signal(SIGXFSZ, SIG_IGN);
-      struct rlimit limit;
-      limit.rlim_cur = options.fileSizeLimit;
-      limit.rlim_max = options.fileSizeLimit;
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    if (options.asUnprivileged && ::geteuid() == 0) {
-      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
-    }
-    // An alarm outlives exec, so a tool that hangs is ended without help.
-    if (options.timeoutSeconds > 0) ::alarm(options.timeoutSeconds);
+  return runInChild(folder, options, [&command] {
     execTool(command);
-    ::_exit(127);
-  }
-  ToolRun run;
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  Bytes out = readFile(outPath);
-  Bytes err = readFile(errPath);
-  run.out.assign(out.begin(), out.end());
-  run.err.assign(err.begin(), err.end());
-  return run;
+    return 127;
+  });
+}
+
+int runWithFileSizeLimit(uint64_t limit, const std::function<int()>& body, std::string& printed) {
+  ToolOptions options;
+  options.fileSizeLimit = limit;
+  const ToolRun run = runInChild("", options, body);
+  printed = run.out;
+  return run.exitCode < 128 ? run.exitCode : -1;
 }
 
 int runShell(const std::string& command, std::string* out) {

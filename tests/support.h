@@ -1,8 +1,10 @@
 // Shared test fixtures: temporary folders, whole-file reads and writes, the
-// built tool run as a process, captured stdout, and crafted "0.mt" files.
+// one runner of child processes (the built tool, or test code under a
+// file-size limit), captured stdout, and crafted "0.mt" files.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,19 @@ struct ToolRun {
 };
 // Runs the built prorescue with folder as its working folder.
 ToolRun runTool(const std::string& folder, const ToolOptions& options = {});
+
+// Runs body in a child process with folder (when not empty) as its working
+// folder and its stdout and stderr kept apart; body's result is the child's
+// exit code. Every process the tests start goes through here, so a limit or
+// a user that cannot be put in place is a test failure, never a child that
+// quietly runs without it.
+ToolRun runInChild(const std::string& folder, const ToolOptions& options,
+                   const std::function<int()>& body);
+
+// Runs body in a child whose files cannot grow past limit bytes (SIGXFSZ
+// ignored, so a write past it fails with EFBIG, as on a full disk); returns
+// body's result, or -1 when the child died, and what it printed.
+int runWithFileSizeLimit(uint64_t limit, const std::function<int()>& body, std::string& printed);
 
 // Runs a shell command; returns its exit status and fills out with stdout.
 int runShell(const std::string& command, std::string* out = nullptr);
