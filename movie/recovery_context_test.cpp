@@ -12,6 +12,7 @@
 #include "movie/movie_test_util.h"
 #include "movie/qt_layer.h"
 #include "tests/ffprobe.h"
+#include "tests/prores_fixtures.h"
 
 namespace {
 
@@ -20,6 +21,49 @@ using testing_support::listNames;
 using testing_support::probeMovie;
 using testing_support::ProbeResult;
 using testing_support::TempDir;
+
+enum class Finish { ByCall, ByDestructor };
+
+// The writer's whole sequence for one movie: create it at path for shot,
+// append every frame, finish it. Stops at the first step that fails and says
+// which; description, when given, receives the track's as created.
+::testing::AssertionResult writeMovie(const std::string& path, const ShotValues& shot,
+                                      const std::vector<Bytes>& frames,
+                                      Finish finish = Finish::ByCall,
+                                      Bytes* description = nullptr) {
+  RecoveryContext context;
+  setShot(context, shot);
+  if (!createMovieCapturing(context, path).ok) {
+    return ::testing::AssertionFailure() << "the movie was not created";
+  }
+  if (description != nullptr) *description = context.output.imageDescription->bytes;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    if (!appendCapturing(context, frames[i]).ok) {
+      return ::testing::AssertionFailure() << "frame " << i << " was refused";
+    }
+  }
+  if (finish == Finish::ByCall && context.finishMovie() != MovieFinish::Finished) {
+    return ::testing::AssertionFailure() << "the movie was not finished";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+ShotValues shotOfSize(int32_t width, int32_t height) {
+  ShotValues shot;
+  shot.width = width;
+  shot.height = height;
+  return shot;
+}
+
+// Real frames of one flavour from the fixture maker; empty when ffmpeg failed.
+std::vector<Bytes> realFrames(int profile, int width, int height, int count) {
+  testing_support::ProresClip clip;
+  if (!testing_support::makeProresClip(testing_support::kProresFlavours[profile], count, width,
+                                       height, clip)) {
+    return {};
+  }
+  return testing_support::clipFrames(clip);
+}
 
 enum class LeftState { Stored, Described };
 
@@ -151,17 +195,9 @@ TEST(FinishMovie, IsHarmlessWithoutAMovieAndWhenRepeated) {
 TEST(FinishMovie, DestructorAloneWritesTheMovie) {
   TempDir dir;
   const std::string path = dir.file("r_clip.mov");
-  const std::vector<Bytes> frames = proresFrames(2, 320, 180, 2);
+  const std::vector<Bytes> frames = realFrames(2, 320, 180, 2);
   ASSERT_EQ(frames.size(), 2u);
-  {
-    RecoveryContext context;
-    ShotValues shot;
-    shot.width = 320;
-    shot.height = 180;
-    setShot(context, shot);
-    ASSERT_TRUE(createMovieCapturing(context, path).ok);
-    ASSERT_TRUE(appendCapturing(context, frames[0]).ok);
-  }
+  ASSERT_TRUE(writeMovie(path, shotOfSize(320, 180), {frames[0]}, Finish::ByDestructor));
   const ProbeResult probe = probeMovie(path);
   EXPECT_EQ(probe.errors, "");
   ASSERT_EQ(probe.streams.size(), 1u);
@@ -176,16 +212,11 @@ TEST(FinishMovie, DestructorAloneWritesTheMovie) {
 TEST(WrittenMovie, WithoutSamplesStillDeclaresItsTrack) {
   TempDir dir;
   const std::string path = dir.file("r_clip.mov");
-  RecoveryContext context;
-  ShotValues shot;
-  shot.width = 1000;
-  shot.height = 540;
+  ShotValues shot = shotOfSize(1000, 540);
   shot.flags = 0x10;
   shot.frameRate = 29.97f;
-  setShot(context, shot);
-  ASSERT_TRUE(createMovieCapturing(context, path).ok);
-  const Bytes description = context.output.imageDescription->bytes;
-  ASSERT_EQ(context.finishMovie(), MovieFinish::Finished);
+  Bytes description;
+  ASSERT_TRUE(writeMovie(path, shot, {}, Finish::ByCall, &description));
 
   const ProbeResult probe = probeMovie(path);
   EXPECT_EQ(probe.errors, "");
@@ -215,90 +246,83 @@ TEST(WrittenMovie, WithoutSamplesStillDeclaresItsTrack) {
   EXPECT_EQ(get32be(body) & 0xFFFFFF, 3u);  // enabled, in movie
 }
 
-struct RateCase {
+struct CodecCase {
+  int profile;  // prores_ks's, for codec id 16 + profile
+  const char* tag;
   float rate;
   const char* timeBase;
   uint32_t frameDuration;
+  // Frames are decoded and compared with the originals for every flavour;
+  // one runs at a size whose frames are cut into many slices.
+  int width;
+  int height;
+  int frames;
 };
 
-// Real frames of each flavour, read back byte for byte by both readers.
+const CodecCase kCodecs[] = {
+    {0, "apco", 25.0f, "1/2500", 100, 320, 180, 2},
+    {1, "apcs", 23.976f, "1/24000", 1001, 320, 180, 2},
+    {2, "apcn", 25.0f, "1/2500", 100, 1280, 720, 3},
+    {2, "apcn", 29.97f, "1/30000", 1001, 320, 180, 2},
+    {3, "apch", 59.94f, "1/60000", 1001, 320, 180, 2},
+    {4, "ap4h", 23.98f, "1/2397", 100, 320, 180, 2},
+    {5, "ap4x", 50.0f, "1/5000", 100, 320, 180, 2},
+};
+
+// Real frames of each flavour, read back byte for byte by both readers and
+// decoded to the very pictures ffmpeg encoded.
 TEST(WrittenMovie, CarriesEachCodecsFramesUnchanged) {
-  const RateCase kRates[] = {{25.0f, "1/2500", 100},    {23.976f, "1/24000", 1001},
-                             {29.97f, "1/30000", 1001}, {59.94f, "1/60000", 1001},
-                             {23.98f, "1/2397", 100},   {50.0f, "1/5000", 100}};
-  const char* const kTags[] = {"apco", "apcs", "apcn", "apch", "ap4h", "ap4x"};
-  for (int profile = 0; profile < 6; ++profile) {
-    SCOPED_TRACE(kTags[profile]);
-    const std::vector<Bytes> frames = proresFrames(profile, 320, 180, 2);
-    ASSERT_EQ(frames.size(), 2u);
+  for (const CodecCase& c : kCodecs) {
+    SCOPED_TRACE(std::string(c.tag) + " " + std::to_string(c.width) + "x" +
+                 std::to_string(c.height));
+    testing_support::ProresClip clip;
+    ASSERT_TRUE(testing_support::makeProresClip(testing_support::kProresFlavours[c.profile],
+                                                c.frames, c.width, c.height, clip));
+    const std::vector<Bytes> frames = testing_support::clipFrames(clip);
     TempDir dir;
     const std::string path = dir.file("r_clip.mov");
-    RecoveryContext context;
-    ShotValues shot;
-    shot.width = 320;
-    shot.height = 180;
-    shot.codecId = static_cast<int8_t>(16 + profile);
-    shot.frameRate = kRates[profile].rate;
-    setShot(context, shot);
-    ASSERT_TRUE(createMovieCapturing(context, path).ok);
-    for (const Bytes& frame : frames) ASSERT_TRUE(appendCapturing(context, frame).ok);
-    ASSERT_EQ(context.finishMovie(), MovieFinish::Finished);
+    ShotValues shot = shotOfSize(c.width, c.height);
+    shot.codecId = static_cast<int8_t>(16 + c.profile);
+    shot.frameRate = c.rate;
+    ASSERT_TRUE(writeMovie(path, shot, frames));
 
     const ProbeResult probe = probeMovie(path);
     EXPECT_EQ(probe.errors, "");
     ASSERT_EQ(probe.streams.size(), 1u);
     const testing_support::ProbedStream& stream = probe.streams[0];
     EXPECT_EQ(stream.codecName, "prores");
-    EXPECT_EQ(stream.codecTag, kTags[profile]);
-    EXPECT_EQ(stream.width, 320);
-    EXPECT_EQ(stream.height, 180);
-    EXPECT_EQ(stream.packets, 2);
-    EXPECT_EQ(stream.timeBase, kRates[profile].timeBase);
+    EXPECT_EQ(stream.codecTag, c.tag);
+    EXPECT_EQ(stream.width, c.width);
+    EXPECT_EQ(stream.height, c.height);
+    EXPECT_EQ(stream.packets, c.frames);
+    EXPECT_EQ(stream.timeBase, c.timeBase);
     // Colour is left out here: the decoder reports the frames' own tags.
     EXPECT_EQ(stream.fieldOrder, "progressive");
     EXPECT_EQ(stream.sampleAspectRatio, "1:1");
+    EXPECT_EQ(testing_support::frameHashes(path), clip.hashes);
 
     ReadBack back;
     ASSERT_TRUE(readBack(path, back)) << back.file.error;
     EXPECT_EQ(back.samples, frames);
+    const uint32_t duration = static_cast<uint32_t>(c.frames) * c.frameDuration;
     ASSERT_EQ(back.track.timeToSample.size(), 1u);
-    EXPECT_EQ(back.track.timeToSample[0].count, 2u);
-    EXPECT_EQ(back.track.timeToSample[0].duration, kRates[profile].frameDuration);
-    EXPECT_EQ(back.track.mediaDuration, 2u * kRates[profile].frameDuration);
+    EXPECT_EQ(back.track.timeToSample[0].count, static_cast<uint32_t>(c.frames));
+    EXPECT_EQ(back.track.timeToSample[0].duration, c.frameDuration);
+    EXPECT_EQ(back.track.mediaDuration, duration);
     EXPECT_FALSE(back.track.usesCo64);
     ASSERT_EQ(back.track.descriptions.size(), 1u);
     EXPECT_EQ(back.track.descriptions[0].size(), 130u);
-    EXPECT_EQ(testing_support::fourCCText(get32be(back.track.descriptions[0].data() + 4)),
-              kTags[profile]);
+    EXPECT_EQ(testing_support::fourCCText(get32be(back.track.descriptions[0].data() + 4)), c.tag);
+    // The edit covers the whole media from its start, at rate 1.
+    const testing_support::Atom* elst =
+        testing_support::findAtom(back.file.atoms, "moov/trak/edts/elst");
+    ASSERT_NE(elst, nullptr);
+    Bytes entry = {0, 0, 0, 0, 0, 0, 0, 1};
+    put32be(entry, duration);
+    put32be(entry, 0);
+    put32be(entry, kFixedOne);
+    EXPECT_EQ(testing_support::atomBody(back.file, *elst), entry);
   }
-}
-
-TEST(WrittenMovie, DecodesToTheSamePicturesAsTheOriginal) {
-  const std::string original = proresMovie(2, 1280, 720, 3);
-  const std::vector<Bytes> frames = proresFrames(2, 1280, 720, 3);
-  ASSERT_EQ(frames.size(), 3u);
-  TempDir dir;
-  const std::string path = dir.file("r_clip.mov");
-  {
-    RecoveryContext context;
-    ShotValues shot;
-    shot.width = 1280;
-    shot.height = 720;
-    setShot(context, shot);
-    ASSERT_TRUE(createMovieCapturing(context, path).ok);
-    for (const Bytes& frame : frames) ASSERT_TRUE(appendCapturing(context, frame).ok);
-    ASSERT_EQ(context.finishMovie(), MovieFinish::Finished);
-  }
-  const std::vector<std::string> expected = testing_support::frameHashes(original);
-  ASSERT_EQ(expected.size(), 3u);
-  EXPECT_EQ(testing_support::frameHashes(path), expected);
-  // The edit covers the whole media from its start, at rate 1.
-  testing_support::MovieFile file;
-  ASSERT_TRUE(testing_support::readMovieFile(path, file));
-  const testing_support::Atom* elst = testing_support::findAtom(file.atoms, "moov/trak/edts/elst");
-  ASSERT_NE(elst, nullptr);
-  const Bytes entry = {0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0x2C, 0, 0, 0, 0, 0, 1, 0, 0};
-  EXPECT_EQ(testing_support::atomBody(file, *elst), entry);  // 300 = 3 x 100
 }
 
 }  // namespace

@@ -2,8 +2,14 @@
 // prores_fixtures.h.
 #include "tests/prores_fixtures.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -99,37 +105,132 @@ void appendGarbage(Bytes& to, uint64_t length, Filler& filler) {
   }
 }
 
-}  // namespace
+// Where encoded clips are kept: the build tree's cache, shared by every test
+// process of the build; a build without one keeps them for this process only.
+std::string cacheFolder() {
+#ifdef PRORESCUE_FIXTURE_CACHE
+  return PRORESCUE_FIXTURE_CACHE;
+#else
+  static const TempDir folder;
+  return folder.path;
+#endif
+}
 
-bool makeProresClip(const std::string& folder, const ProresFlavour& flavour, int count, int width,
-                    int height, ProresClip& clip) {
-  const std::string path = folder + "/" + flavour.name + ".mov";
-  std::ostringstream encode;
-  encode << "ffmpeg -v error -y -f lavfi -i testsrc2=size=" << width << "x" << height
-         << ":rate=" << flavour.ffmpegRate << " -frames:v " << count
-         << " -c:v prores_ks -profile:v " << flavour.profile << " -vendor fmpg -pix_fmt "
-         << flavour.pixelFormat << " " << shellQuote(path);
-  if (runShell(encode.str()) != 0) {
-    ADD_FAILURE() << "ffmpeg could not make " << flavour.name;
+// Another ffmpeg may encode and decode differently, so it makes other entries.
+const std::string& ffmpegVersion() {
+  static const std::string version = [] {
+    std::string line;
+    runShell("ffmpeg -version 2>/dev/null | head -n 1", &line);
+    return line;
+  }();
+  return version;
+}
+
+// FNV-1a: a short, stable name for everything an entry was made from.
+std::string keyHash(const std::string& key) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : key) {
+    hash ^= static_cast<uint8_t>(c);
+    hash *= 1099511628211ull;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+// "offset size hash" per frame, as the entry keeps them.
+bool parseFrames(const Bytes& text, ProresClip& clip) {
+  std::istringstream lines(std::string(text.begin(), text.end()));
+  FrameSpan span;
+  std::string hash;
+  while (lines >> span.offset >> span.size >> hash) {
+    clip.frames.push_back(span);
+    clip.hashes.push_back(hash);
+  }
+  return lines.eof() && !clip.frames.empty();
+}
+
+// Encodes into folder: the movie, then where ffprobe finds each frame and
+// what each decodes to.
+bool encodeInto(const std::string& folder, const std::string& encodeArgs) {
+  const std::string movie = folder + "/clip.mov";
+  if (runShell("ffmpeg -v error -y " + encodeArgs + " " + shellQuote(movie)) != 0) {
     return false;
   }
   std::string packets;
   if (runShell("ffprobe -v error -select_streams v:0 -show_entries packet=pos,size "
                "-of compact=p=0 " +
-                   shellQuote(path),
+                   shellQuote(movie),
                &packets) != 0) {
-    ADD_FAILURE() << "ffprobe could not list " << flavour.name;
+    return false;
+  }
+  std::vector<FrameSpan> spans;
+  const std::vector<std::string> hashes = frameHashes(movie);
+  if (!parsePackets(packets, spans) || spans.empty() || hashes.size() != spans.size()) {
+    return false;
+  }
+  std::string frames;
+  for (size_t i = 0; i < spans.size(); ++i) {
+    frames += std::to_string(spans[i].offset) + " " + std::to_string(spans[i].size) + " " +
+              hashes[i] + "\n";
+  }
+  writeText(folder + "/frames", frames);
+  return true;
+}
+
+// The entry folder for these encode arguments, made when missing. Processes
+// of one build (ctest -j) take turns under a lock, so each clip is encoded
+// once; an entry is built under a temporary name and renamed into place
+// whole, so a process killed midway never leaves half an entry behind.
+bool cachedEncode(const std::string& encodeArgs, const std::string& label, std::string& entry) {
+  const std::string root = cacheFolder();
+  if (::mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  const std::string name = label + "-" + keyHash(ffmpegVersion() + "\n" + encodeArgs);
+  entry = root + "/" + name;
+  const int lock = ::open((entry + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+    if (lock >= 0) ::close(lock);
+    return false;
+  }
+  bool made = fileExists(entry + "/frames");
+  if (!made) {
+    std::string pattern = root + "/." + name + "-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) != nullptr) {
+      const std::string building = buffer.data();
+      writeText(building + "/key", ffmpegVersion() + "\n" + encodeArgs + "\n");
+      made = encodeInto(building, encodeArgs) && ::rename(building.c_str(), entry.c_str()) == 0;
+      if (!made) runShell("rm -rf " + shellQuote(building));
+    }
+  }
+  ::close(lock);
+  return made;
+}
+
+}  // namespace
+
+bool makeProresClip(const ProresFlavour& flavour, int count, int width, int height,
+                    ProresClip& clip) {
+  std::ostringstream encode;
+  encode << "-f lavfi -i testsrc2=size=" << width << "x" << height << ":rate=" << flavour.ffmpegRate
+         << " -frames:v " << count << " -c:v prores_ks -profile:v " << flavour.profile
+         << " -vendor fmpg -pix_fmt " << flavour.pixelFormat;
+  std::string entry;
+  const std::string label = std::string(flavour.name) + "-" + std::to_string(width) + "x" +
+                            std::to_string(height) + "-" + std::to_string(count);
+  if (!cachedEncode(encode.str(), label, entry)) {
+    ADD_FAILURE() << "ffmpeg or ffprobe could not make " << flavour.name;
     return false;
   }
   clip = ProresClip{};
   clip.flavour = flavour;
   clip.width = width;
   clip.height = height;
-  clip.movie = readFile(path);
-  clip.hashes = frameHashes(path);
-  if (!parsePackets(packets, clip.frames) || clip.frames.size() != static_cast<size_t>(count) ||
-      clip.hashes.size() != clip.frames.size()) {
-    ADD_FAILURE() << "unexpected frames in " << flavour.name;
+  clip.movie = readFile(entry + "/clip.mov");
+  if (!parseFrames(readFile(entry + "/frames"), clip) ||
+      clip.frames.size() != static_cast<size_t>(count)) {
+    ADD_FAILURE() << "unexpected frames in " << entry;
     return false;
   }
   for (const FrameSpan& frame : clip.frames) {
@@ -140,6 +241,15 @@ bool makeProresClip(const std::string& folder, const ProresFlavour& flavour, int
     }
   }
   return true;
+}
+
+std::vector<Bytes> clipFrames(const ProresClip& clip) {
+  std::vector<Bytes> frames;
+  for (const FrameSpan& span : clip.frames) {
+    const auto first = clip.movie.begin() + static_cast<std::ptrdiff_t>(span.offset);
+    frames.emplace_back(first, first + span.size);
+  }
+  return frames;
 }
 
 Recording withIndexLost(const ProresClip& clip) {

@@ -1,7 +1,8 @@
-// Real ProRes clips made by ffmpeg, and damaged recordings built from them:
-// the index lost, the file cut inside a frame, garbage between the frames.
-// Every recording knows where its frames lie, so tests can say what a scan
-// must report.
+// The one maker of real ProRes for the tests: clips encoded by ffmpeg once
+// per build and kept in the build tree, and damaged recordings built from
+// them (the index lost, the file cut inside a frame, garbage between the
+// frames). Every recording knows where its frames lie, so tests can say what
+// a scan must report.
 #pragma once
 
 #include <cstdint>
@@ -40,10 +41,19 @@ struct ProresClip {
   std::vector<std::string> hashes;  // framemd5 of each decoded frame
 };
 
-// Encodes count frames of a moving test pattern into folder; false (with a
-// test failure added) when ffmpeg or ffprobe did not do it.
-bool makeProresClip(const std::string& folder, const ProresFlavour& flavour, int count, int width,
-                    int height, ProresClip& clip);
+// count frames of a moving test pattern. Encoding is slow and every test
+// runs in its own process, so a clip is encoded once per build (per ffmpeg
+// version) into the build's fixture cache and read from there afterwards.
+// False (with a test failure added) when ffmpeg or ffprobe did not make it.
+bool makeProresClip(const ProresFlavour& flavour, int count, int width, int height,
+                    ProresClip& clip);
+// The same; folder is not needed any more and is not used.
+inline bool makeProresClip(const std::string& /*folder*/, const ProresFlavour& flavour, int count,
+                           int width, int height, ProresClip& clip) {
+  return makeProresClip(flavour, count, width, height, clip);
+}
+// Each of the clip's frames on its own, in file order.
+std::vector<Bytes> clipFrames(const ProresClip& clip);
 
 struct Recording {
   Bytes bytes;

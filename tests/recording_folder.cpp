@@ -1,4 +1,4 @@
-// Real frames from ffmpeg and the damaged recording built from them; see recording_folder.h.
+// The damaged recording built from real frames; see recording_folder.h.
 #include "tests/recording_folder.h"
 
 #include <algorithm>
@@ -14,18 +14,6 @@
 namespace testing_support {
 
 namespace {
-
-std::vector<Bytes> makeFrames() {
-  TempDir dir;
-  ProresClip clip;
-  std::vector<Bytes> frames;
-  if (!makeProresClip(dir.path, kProresFlavours[2], 6, 64, 32, clip)) return frames;
-  for (const FrameSpan& span : clip.frames) {
-    const auto first = clip.movie.begin() + static_cast<ptrdiff_t>(span.offset);
-    frames.emplace_back(first, first + span.size);
-  }
-  return frames;
-}
 
 // Stands in for audio and container leftovers; never holds "icpf".
 Bytes filler(size_t size, uint8_t seed) {
@@ -48,7 +36,11 @@ bool sameBytes(const std::string& path, const Bytes& expected) {
 }  // namespace
 
 const std::vector<Bytes>& realProresFrames() {
-  static const std::vector<Bytes> frames = makeFrames();
+  static const std::vector<Bytes> frames = [] {
+    ProresClip clip;
+    return makeProresClip(kProresFlavours[2], 6, 64, 32, clip) ? clipFrames(clip)
+                                                               : std::vector<Bytes>{};
+  }();
   return frames;
 }
 

@@ -11,8 +11,8 @@
 
 namespace testing_support {
 
-// Six distinct 64x32 ProRes 422 frames made by ffmpeg, once per process;
-// empty (with a test failure added) when ffmpeg could not make them.
+// Six distinct 64x32 ProRes 422 frames from the fixture maker; empty (with
+// a test failure added) when ffmpeg could not make them.
 const std::vector<Bytes>& realProresFrames();
 
 struct RecordingFolder {

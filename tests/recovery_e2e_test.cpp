@@ -24,43 +24,44 @@ constexpr int kFrames = 12;
 
 class ProresRecovery : public ::testing::Test {
  protected:
-  // Encoding is the slow part, so each flavour is made once for the suite.
+  // Reading the clips is the slow part, so they are read once for the suite.
   static void SetUpTestSuite() {
-    clipFolder = std::make_unique<TempDir>();
     clips = std::make_unique<std::vector<ProresClip>>();
     for (const ProresFlavour& flavour : kProresFlavours) {
       ProresClip clip;
-      if (!makeProresClip(clipFolder->path, flavour, kFrames, kWidth, kHeight, clip)) return;
+      if (!makeProresClip(flavour, kFrames, kWidth, kHeight, clip)) return;
       clips->push_back(clip);
     }
   }
-  static void TearDownTestSuite() {
-    clips.reset();
-    clipFolder.reset();
-  }
+  static void TearDownTestSuite() { clips.reset(); }
   void SetUp() override {
     ASSERT_EQ(clips->size(), kProresFlavours.size()) << "the clips could not be made";
   }
 
-  static std::unique_ptr<TempDir> clipFolder;
   static std::unique_ptr<std::vector<ProresClip>> clips;
 };
 
-std::unique_ptr<TempDir> ProresRecovery::clipFolder;
 std::unique_ptr<std::vector<ProresClip>> ProresRecovery::clips;
 
-// Runs the tool on the recording and checks everything a user would see.
-void expectRecovered(const ProresClip& clip, const Recording& recording, const char* damage) {
-  SCOPED_TRACE(std::string(clip.flavour.name) + ", " + damage);
-  TempDir dir;
+// A recording folder as the camera left it: its "0.mt" for the clip and the
+// damaged movie.
+void writeRecordingFolder(const std::string& folder, const ProresClip& clip,
+                          const Recording& recording) {
   ShotValues shot;
   shot.width = clip.width;
   shot.height = clip.height;
   shot.reportedRate = clip.flavour.frameRate;
   shot.frameRate = clip.flavour.frameRate;
   shot.codecId = clip.flavour.codecId;
-  writeFile(dir.file("0.mt"), goodMeta(shot, kFrames));
-  writeFile(dir.file("A001.mov"), recording.bytes);
+  writeFile(folder + "/0.mt", goodMeta(shot, kFrames));
+  writeFile(folder + "/A001.mov", recording.bytes);
+}
+
+// Runs the tool on the recording and checks everything a user would see.
+void expectRecovered(const ProresClip& clip, const Recording& recording, const char* damage) {
+  SCOPED_TRACE(std::string(clip.flavour.name) + ", " + damage);
+  TempDir dir;
+  writeRecordingFolder(dir.path, clip, recording);
 
   const ToolRun run = runTool(dir.path);
   size_t taken = 0;
@@ -89,8 +90,7 @@ void expectRecovered(const ProresClip& clip, const Recording& recording, const c
 
   // Frames copied inside the kernel or through the buffer make the same file.
   TempDir buffered;
-  writeFile(buffered.file("0.mt"), goodMeta(shot, kFrames));
-  writeFile(buffered.file("A001.mov"), recording.bytes);
+  writeRecordingFolder(buffered.path, clip, recording);
   ::setenv("PRORESCUE_TEST_BUFFERED_ROAD", "1", 1);
   const ToolRun bufferedRun = runTool(buffered.path);
   ::unsetenv("PRORESCUE_TEST_BUFFERED_ROAD");
@@ -124,13 +124,7 @@ TEST_F(ProresRecovery, EveryReaderSeesOneTrackOfEachFlavour) {
     SCOPED_TRACE(clip.flavour.name);
     const Recording recording = withGarbageBetween(clip);
     TempDir dir;
-    ShotValues shot;
-    shot.width = clip.width;
-    shot.height = clip.height;
-    shot.frameRate = clip.flavour.frameRate;
-    shot.codecId = clip.flavour.codecId;
-    writeFile(dir.file("0.mt"), goodMeta(shot, kFrames));
-    writeFile(dir.file("A001.mov"), recording.bytes);
+    writeRecordingFolder(dir.path, clip, recording);
     const ToolRun run = runTool(dir.path);
     ASSERT_EQ(run.exitCode, 0) << run.out;
     expectReadersAgree(clip, dir.file("r_A001.mov"), clip.frames.size());
