@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <vector>
 
 #include "movie/movie_format.h"
 #include "tests/support.h"
@@ -13,36 +13,62 @@ namespace {
 
 using testing_support::TempDir;
 
+// The counts live as long as the process; every case starts with none.
 void stopEverything() {
-  for (int i = 0; i < 100; ++i) {
+  while (qtEnterMovies() == kQtNoErr) {
     qtExitMovies();
     qtTerminate();
   }
 }
 
-TEST(QtLayer, StartsAreCountedAndExtraStopsDoNothing) {
-  stopEverything();
-  EXPECT_EQ(qtEnterMovies(), kQtNotEnteredErr);
-  ASSERT_EQ(qtInitialize(0), kQtNoErr);
-  ASSERT_EQ(qtInitialize(0), kQtNoErr);
-  qtTerminate();
-  EXPECT_EQ(qtEnterMovies(), kQtNoErr);
-  qtExitMovies();
-  qtTerminate();
-  qtTerminate();  // at 0: nothing
-  EXPECT_EQ(qtEnterMovies(), kQtNotEnteredErr);
+enum class Call { Start, Stop, Enter, Exit };
 
-  auto startAndStop = [] {
-    for (int i = 0; i < 20000; ++i) {
-      qtInitialize(0);
-      qtTerminate();
+struct CountCase {
+  const char* rule;
+  std::vector<Call> calls;
+  QtErr enterAfter;  // what entering answers after the calls
+};
+
+const CountCase kCountCases[] = {
+    {"entering needs a start", {}, kQtNotEnteredErr},
+    {"a start lets one enter", {Call::Start}, kQtNoErr},
+    {"starts are counted", {Call::Start, Call::Start, Call::Stop}, kQtNoErr},
+    {"as many stops as starts end it",
+     {Call::Start, Call::Start, Call::Stop, Call::Stop},
+     kQtNotEnteredErr},
+    {"a stop at 0 does nothing", {Call::Stop, Call::Start}, kQtNoErr},
+    {"stops past 0 do nothing",
+     {Call::Start, Call::Stop, Call::Stop, Call::Stop, Call::Start},
+     kQtNoErr},
+    {"an exit with nothing entered does nothing", {Call::Exit, Call::Start}, kQtNoErr},
+    {"an exit is not a stop", {Call::Start, Call::Enter, Call::Exit, Call::Exit}, kQtNoErr},
+    {"an entry does not hold a start", {Call::Start, Call::Enter, Call::Stop}, kQtNotEnteredErr},
+    {"entering again after a restart", {Call::Start, Call::Stop, Call::Start}, kQtNoErr},
+};
+
+TEST(QtLayer, StartAndEntryCountsFollowTheirRules) {
+  for (const CountCase& c : kCountCases) {
+    SCOPED_TRACE(c.rule);
+    stopEverything();
+    for (const Call call : c.calls) {
+      switch (call) {
+        case Call::Start:
+          EXPECT_EQ(qtInitialize(0), kQtNoErr);
+          break;
+        case Call::Stop:
+          qtTerminate();
+          break;
+        case Call::Enter:
+          EXPECT_EQ(qtEnterMovies(), kQtNoErr);
+          break;
+        case Call::Exit:
+          qtExitMovies();
+          break;
+      }
     }
-  };
-  std::thread first(startAndStop);
-  std::thread second(startAndStop);
-  first.join();
-  second.join();
-  EXPECT_EQ(qtEnterMovies(), kQtNotEnteredErr);
+    EXPECT_EQ(qtEnterMovies(), c.enterAfter);
+  }
+  stopEverything();
 }
 
 TEST(QtLayer, DescriptionPropertiesBecomeExtensionAtoms) {

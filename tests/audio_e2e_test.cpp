@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/wav.h"
+#include "tests/recording_folder.h"
 #include "tests/support.h"
 
 using namespace testing_support;
@@ -20,26 +20,18 @@ Bytes numbered(size_t count, uint8_t seed) {
   return bytes;
 }
 
-Bytes repaired(const Bytes& input) {
-  Bytes copy = input;
-  fillCanonicalWavHeader(copy.data(), static_cast<uint32_t>(copy.size()));
-  return copy;
-}
-
-// The tool takes audio files in the order the folder listing yields them,
-// which is the file system's and not sorted, so the test asks the same way.
-std::vector<std::string> wavNamesInListingOrder(const std::string& folder) {
-  std::vector<std::string> names;
+// The file system's own listing of these names, unsorted and unfiltered.
+std::vector<std::string> listedOrder(const std::string& folder,
+                                     const std::vector<std::string>& names) {
+  std::vector<std::string> listed;
   DIR* listing = ::opendir(folder.c_str());
-  if (listing == nullptr) return names;
+  if (listing == nullptr) return listed;
   while (const dirent* entry = ::readdir(listing)) {
     const std::string name = entry->d_name;
-    if (name.size() >= 5 && name[1] != '_' && name.substr(name.size() - 4) == ".wav") {
-      names.push_back(name);
-    }
+    if (std::find(names.begin(), names.end(), name) != names.end()) listed.push_back(name);
   }
   ::closedir(listing);
-  return names;
+  return listed;
 }
 
 // A source with no frame in it: the scan ends at once and the audio follows.
@@ -50,36 +42,57 @@ void writeRecording(const TempDir& dir) {
 
 const char kRunLines[] = "max frame number = 100\n1920x1080@25.000000\nreach end of file!\n";
 
-TEST(AudioStage, FirstAndLastListedWavAreRepairedTheMiddleOneIsNot) {
-  TempDir dir;
-  writeRecording(dir);
-  writeFile(dir.file("a.wav"), numbered(1000, 1));
-  writeFile(dir.file("b.wav"), numbered(1501, 2));
-  writeFile(dir.file("c.wav"), numbered(2002, 3));
-  const std::vector<std::string> order = wavNamesInListingOrder(dir.path);
-  ASSERT_EQ(order.size(), 3u);
-  const std::string& first = order[0];
-  const std::string& middle = order[1];
-  const std::string& last = order[2];
-  const Bytes firstInput = readFile(dir.file(first));
-  const Bytes middleInput = readFile(dir.file(middle));
-  const Bytes lastInput = readFile(dir.file(last));
+struct AudioCase {
+  const char* what;
+  std::vector<std::string> files;  // beside 0.mt and src.mov
+  // The names repaired. Empty where the folder holds three audio files: which
+  // two are taken is then the listing's order, which only the file system
+  // knows, and the copies must be of the first and last of files as listed.
+  std::vector<std::string> repaired;
+};
 
-  const ToolRun run = runTool(dir.path);
+const AudioCase kAudioCases[] = {
+    {"one audio file", {"a.wav"}, {"a.wav"}},
+    {"any letter case", {"A.WAV", "b.Wav"}, {"A.WAV", "b.Wav"}},
+    {"a second character '_' is passed over", {"a_b.wav", "r_c.wav", "d.wav"}, {"d.wav"}},
+    {"other endings are passed over", {"notes.txt", "a.wav.bak", "b.wavx", "c.wav"}, {"c.wav"}},
+    {"of three, the middle listed one is not repaired", {"a.wav", "b.wav", "c.wav"}, {}},
+};
 
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.out, kRunLines);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(readFile(dir.file("r_" + first)), repaired(firstInput));
-  EXPECT_EQ(readFile(dir.file("r_" + last)), repaired(lastInput));
-  EXPECT_FALSE(fileExists(dir.file("r_" + middle)));
-  EXPECT_EQ(readFile(dir.file(first)), firstInput);
-  EXPECT_EQ(readFile(dir.file(middle)), middleInput);
-  EXPECT_EQ(readFile(dir.file(last)), lastInput);
-  std::vector<std::string> names = {"0.mt",       "a.wav",     "b.wav",     "c.wav",
-                                    "r_" + first, "r_" + last, "r_src.mov", "src.mov"};
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(listNames(dir.path), names);
+TEST(AudioStage, RepairsTheFirstAndLastListedAudioFiles) {
+  for (const AudioCase& c : kAudioCases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    writeRecording(dir);
+    std::vector<Bytes> inputs;
+    for (size_t i = 0; i < c.files.size(); ++i) {
+      inputs.push_back(numbered(1000 + 501 * i, static_cast<uint8_t>(i + 1)));
+      writeFile(dir.file(c.files[i]), inputs.back());
+    }
+    std::vector<std::string> repaired = c.repaired;
+    if (repaired.empty()) {
+      const std::vector<std::string> listed = listedOrder(dir.path, c.files);
+      ASSERT_EQ(listed.size(), 3u);
+      repaired = {listed.front(), listed.back()};
+    }
+
+    const ToolRun run = runTool(dir.path);
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, kRunLines);
+    EXPECT_EQ(run.err, "");
+    std::vector<std::string> names = {"0.mt", "r_src.mov", "src.mov"};
+    for (size_t i = 0; i < c.files.size(); ++i) {
+      const std::string& name = c.files[i];
+      EXPECT_EQ(readFile(dir.file(name)), inputs[i]) << name << " changed";
+      names.push_back(name);
+      if (std::find(repaired.begin(), repaired.end(), name) == repaired.end()) continue;
+      EXPECT_EQ(readFile(dir.file("r_" + name)), repairedWav(inputs[i])) << name;
+      names.push_back("r_" + name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(listNames(dir.path), names);
+  }
 }
 
 TEST(AudioStage, FailedRepairIsReportedAfterTheScanAndKeepsExitCodeZero) {
