@@ -19,12 +19,7 @@ if(WIN32)
   # executable and the README sit at the top of the archive. These rules are
   # left out of a plain `cmake --install`, which keeps its bin/ layout.
   install(TARGETS prorescue RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
-  install(FILES README.md DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
-  # Off by default only while the Wine check expects the zip without it.
-  option(PRORESCUE_ZIP_MAN_PAGE "Put the man page in the Windows zip" OFF)
-  if(PRORESCUE_ZIP_MAN_PAGE)
-    install(FILES doc/prorescue.1 DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
-  endif()
+  install(FILES README.md doc/prorescue.1 DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL windows_zip)

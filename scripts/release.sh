@@ -64,7 +64,7 @@ done
 echo "== Windows x86_64 =="
 build=$builds/windows
 quietly cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DPRORESCUE_ZIP_MAN_PAGE=ON
+  -DCMAKE_BUILD_TYPE=Release
 quietly cmake --build "$build" -j"$jobs" --target prorescue
 (cd "$build" && quietly cpack -G ZIP)
 cp "$build/prorescue-$version-win64.zip" "$out/"

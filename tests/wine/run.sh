@@ -352,10 +352,10 @@ else
 fi
 zip="$build/mingw/prorescue-$version-win64.zip"
 if [ -f "$zip" ] &&
-  [ "$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')" = "README.md prorescue.exe " ]; then
-  pass "the .zip holds prorescue.exe and README.md"
+  [ "$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')" = "README.md prorescue.1 prorescue.exe " ]; then
+  pass "the .zip holds prorescue.exe, README.md and the man page"
 else
-  fail "the .zip holds prorescue.exe and README.md"
+  fail "the .zip holds prorescue.exe, README.md and the man page"
   [ -f "$zip" ] && unzip -l "$zip"
 fi
 # The packed executables are stripped, so they are run rather than compared:
