@@ -252,6 +252,16 @@ std::vector<Bytes> clipFrames(const ProresClip& clip) {
   return frames;
 }
 
+ShotValues shotFor(const ProresClip& clip) {
+  ShotValues shot;
+  shot.width = clip.width;
+  shot.height = clip.height;
+  shot.reportedRate = clip.flavour.frameRate;
+  shot.frameRate = clip.flavour.frameRate;
+  shot.codecId = clip.flavour.codecId;
+  return shot;
+}
+
 Recording withIndexLost(const ProresClip& clip) {
   Recording recording{clip.movie, clip.frames};
   TopAtom moov;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "tests/support.h"
 
 namespace testing_support {
 
@@ -54,6 +55,8 @@ inline bool makeProresClip(const std::string& /*folder*/, const ProresFlavour& f
 }
 // Each of the clip's frames on its own, in file order.
 std::vector<Bytes> clipFrames(const ProresClip& clip);
+// The shot a camera recording the clip writes into "0.mt".
+ShotValues shotFor(const ProresClip& clip);
 
 struct Recording {
   Bytes bytes;

@@ -47,13 +47,7 @@ std::unique_ptr<std::vector<ProresClip>> ProresRecovery::clips;
 // damaged movie.
 void writeRecordingFolder(const std::string& folder, const ProresClip& clip,
                           const Recording& recording) {
-  ShotValues shot;
-  shot.width = clip.width;
-  shot.height = clip.height;
-  shot.reportedRate = clip.flavour.frameRate;
-  shot.frameRate = clip.flavour.frameRate;
-  shot.codecId = clip.flavour.codecId;
-  writeFile(folder + "/0.mt", goodMeta(shot, kFrames));
+  writeFile(folder + "/0.mt", goodMeta(shotFor(clip), kFrames));
   writeFile(folder + "/A001.mov", recording.bytes);
 }
 
