@@ -48,11 +48,6 @@ struct ProresClip {
 // False (with a test failure added) when ffmpeg or ffprobe did not make it.
 bool makeProresClip(const ProresFlavour& flavour, int count, int width, int height,
                     ProresClip& clip);
-// The same; folder is not needed any more and is not used.
-inline bool makeProresClip(const std::string& /*folder*/, const ProresFlavour& flavour, int count,
-                           int width, int height, ProresClip& clip) {
-  return makeProresClip(flavour, count, width, height, clip);
-}
 // Each of the clip's frames on its own, in file order.
 std::vector<Bytes> clipFrames(const ProresClip& clip);
 // The shot a camera recording the clip writes into "0.mt".

@@ -61,9 +61,8 @@ int sharedExtents(const std::string& path) {
 TEST(CopyOnWrite, RecoveryOnXfsSharesTheFramesBlocksAndDecodesBitIdentically) {
   XfsMount xfs;
   if (!xfs.mounted) GTEST_SKIP() << xfs.why;
-  TempDir clipFolder;
   ProresClip clip;
-  ASSERT_TRUE(makeProresClip(clipFolder.path, kProresFlavours[3], 8, 1280, 720, clip));
+  ASSERT_TRUE(makeProresClip(kProresFlavours[3], 8, 1280, 720, clip));
   const Recording recording = withIndexLost(clip);
 
   struct RoadCase {
@@ -74,12 +73,7 @@ TEST(CopyOnWrite, RecoveryOnXfsSharesTheFramesBlocksAndDecodesBitIdentically) {
     SCOPED_TRACE(road.name);
     const std::string folder = xfs.mountPoint + "/" + (road.buffered ? "buffered" : "kernel");
     ASSERT_EQ(runShell("mkdir " + shellQuote(folder)), 0);
-    ShotValues shot;
-    shot.width = clip.width;
-    shot.height = clip.height;
-    shot.frameRate = clip.flavour.frameRate;
-    shot.codecId = clip.flavour.codecId;
-    writeFile(folder + "/0.mt", goodMeta(shot, 8));
+    writeFile(folder + "/0.mt", goodMeta(shotFor(clip), 8));
     writeFile(folder + "/A001.mov", recording.bytes);
     ASSERT_EQ(runShell("sync"), 0);  // the source's blocks must exist before they can be shared
     if (road.buffered) ::setenv("PRORESCUE_TEST_BUFFERED_ROAD", "1", 1);
