@@ -114,6 +114,7 @@ QtErr qtCreateMovieStorage(const QtHandle* dataRef, uint32_t dataRefType, FourCC
     return kQtIoErr;
   }
   opened->blockSize = opened->output.file.blockSize();
+  opened->sharedBlock = opened->output.file.sharesBlocks() ? opened->blockSize : 0;
   opened->movie = created.get();
   created->storage = opened.get();
   storage = opened.release();
@@ -287,7 +288,7 @@ QtErr addSample(QtMedia* media, const QtSampleOrigin* origin, const uint8_t* dat
     }
   } else {
     switch (copyBetween(*origin->file, origin->offset, storage->output.file, offset, bytes,
-                        storage->blockSize)) {
+                        storage->sharedBlock)) {
       case CopyOutcome::Copied:
         break;
       case CopyOutcome::Unsupported:

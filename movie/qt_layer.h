@@ -53,7 +53,8 @@ struct QtDataHandler {
   // How far the file may hold bytes: past dataEnd only after a sample that
   // failed, whose leftovers must not show through the gap before the next.
   uint64_t fileEnd = kSampleDataOffset;
-  uint32_t blockSize = 0;  // the file's, for placing samples; 0 packs them
+  uint32_t blockSize = 0;    // the file's, for placing samples; 0 packs them
+  uint32_t sharedBlock = 0;  // blockSize where the file system shares blocks, else 0
   bool movieWritten = false;
   // Cleared for a movie known to lack frames, which must not replace a file
   // already at its name.

@@ -122,6 +122,10 @@ uint32_t File::blockSize() const {
   return powerOfTwo && size <= kLargestSharedBlock ? static_cast<uint32_t>(size) : 0;
 }
 
+bool File::sharesBlocks() const {
+  return fd >= 0 && sys::sharesBlocks(fd);
+}
+
 bool File::close() {
   if (fd < 0) return false;
   const int closing = fd;
@@ -135,10 +139,11 @@ void setKernelCopyAllowed(bool allowed) {
   gKernelCopyAllowed = allowed;
 }
 
-// The bytes before the target's next block boundary go in a call of their
-// own, so that the rest starts on a boundary in both files (when the caller
-// placed them alike) and a copy-on-write file system can share those blocks
-// instead of copying them.
+// With a block size, the bytes before the target's next block boundary go
+// in a call of their own, so that the rest starts on a boundary in both files
+// (when the caller placed them alike) and a copy-on-write file system can
+// share those blocks instead of copying them. Elsewhere that split would only
+// cost calls.
 CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target, uint64_t targetOffset,
                         uint64_t count, uint32_t block) {
   if (!source.isOpen() || !target.isOpen() || !gKernelCopyAllowed) return CopyOutcome::Unsupported;

@@ -62,6 +62,10 @@ struct File {
   // The file system's block size for this file when it is a power of two of
   // at most 64 KiB, else 0: a sample placed to match it can share blocks.
   uint32_t blockSize() const;
+  // Whether the file system can share blocks with another file (XFS, btrfs,
+  // OpenZFS) or copy them on its server (NFS, SMB), where a kernel copy of
+  // whole blocks moves no bytes.
+  bool sharesBlocks() const;
   // Closing can fail (delayed write errors on network and full disks), so it is reported.
   bool close();
 
@@ -76,8 +80,10 @@ struct File {
 // shared rather than copied. Unsupported: this system, these two files or
 // this file system cannot do it (nothing was copied); Failed: an I/O error or
 // a source that ended early, after which the target may hold some of the bytes.
-// blockSize is the target's (File::blockSize, asked once by the caller), so
-// that the copy can leave the rest of the bytes on a block boundary.
+// blockSize is the target's where it shares blocks (File::blockSize and
+// File::sharesBlocks, asked once by the caller), else 0: the bytes before the
+// next block boundary then go in a call of their own, so that the rest can
+// be shared.
 CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target, uint64_t targetOffset,
                         uint64_t count, uint32_t blockSize);
 // Test-only: makes every kernel copy answer Unsupported, as on systems without one.

@@ -5,6 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
+
 #include <cerrno>
 #include <climits>
 #include <vector>
@@ -122,6 +126,27 @@ uint64_t blockSizeOf(int fd) {
 }
 
 #ifdef __linux__
+bool sharesBlocks(int fd) {
+  // Magic numbers from linux/magic.h and the file systems' own headers.
+  constexpr uint64_t kSharing[] = {
+      0x58465342,  // XFS (reflink)
+      0x9123683E,  // btrfs
+      0x2FC12FC1,  // OpenZFS 2.2 (block cloning)
+      0xCA451A4E,  // bcachefs
+      0x7461636F,  // OCFS2 (reflink)
+      0x6969,      // NFS (server-side copy)
+      0xFE534D42,  // SMB2/3 (server-side copy)
+      0xFF534D42,  // CIFS
+  };
+  struct statfs info;
+  if (::fstatfs(fd, &info) != 0) return false;
+  const uint64_t type = static_cast<uint64_t>(info.f_type) & 0xFFFFFFFFu;
+  for (const uint64_t sharing : kSharing) {
+    if (type == sharing) return true;
+  }
+  return false;
+}
+
 int64_t copySome(int from, uint64_t fromOffset, int to, uint64_t toOffset, size_t count,
                  bool& refused) {
   loff_t in = static_cast<loff_t>(fromOffset);
@@ -140,6 +165,10 @@ int64_t copySome(int from, uint64_t fromOffset, int to, uint64_t toOffset, size_
 #else
 // Other systems have no kernel copy between ranges of two files that we use;
 // frames travel through the tool's buffer there.
+bool sharesBlocks(int) {
+  return false;
+}
+
 int64_t copySome(int, uint64_t, int, uint64_t, size_t, bool& refused) {
   refused = true;
   return -1;

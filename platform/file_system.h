@@ -30,6 +30,9 @@ bool flushToStorage(int fd);
 bool closeFile(int fd);
 // The file system's preferred block size for fd, or 0 when unknown.
 uint64_t blockSizeOf(int fd);
+// Whether fd's file system can share blocks between files (or copy on the
+// server), so that a kernel copy of whole blocks costs no bytes.
+bool sharesBlocks(int fd);
 // Bytes copied inside the kernel (0: the source ended), or -1 on an error;
 // refused says the system cannot copy between these files at all.
 int64_t copySome(int from, uint64_t fromOffset, int to, uint64_t toOffset, size_t count,
