@@ -98,9 +98,11 @@ void fillCanonicalWavHeader(uint8_t* header, uint32_t fileSize) {
 
 WavOutcome repairWav(const std::string& name) {
   File input;
-  if (!input.openForReading(name)) {
+  bool storageFailed = false;
+  if (!input.openForReading(name, &storageFailed)) {
     std::printf("unable to open %s!\n", name.c_str());
-    return WavOutcome::Refused;
+    // A missing file holds no audio to lose; one the disk failed to open might.
+    return storageFailed ? WavOutcome::Unreadable : WavOutcome::Refused;
   }
   uint64_t fileSize = 0;
   const bool sized = input.seekToEnd(fileSize);

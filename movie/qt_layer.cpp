@@ -3,7 +3,6 @@
 #include "movie/qt_layer.h"
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
 #include <mutex>
 #include <new>

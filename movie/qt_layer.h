@@ -13,7 +13,6 @@
 using QtErr = int16_t;
 constexpr QtErr kQtNoErr = 0;
 constexpr QtErr kQtIoErr = -36;
-constexpr QtErr kQtDuplicateNameErr = -48;
 constexpr QtErr kQtWritePermissionErr = -61;
 constexpr QtErr kQtParamErr = -50;
 constexpr QtErr kQtMemFullErr = -108;

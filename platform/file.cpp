@@ -44,9 +44,16 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-bool File::openForReading(const std::string& path) {
-  if (fd >= 0 || path.empty()) return false;
-  fd = sys::openRegularForReading(path);
+bool File::openForReading(const std::string& path, bool* failed) {
+  bool storageFailed = false;
+  if (fd < 0 && !path.empty()) {
+    if (faultHits(FaultOp::Open)) {
+      storageFailed = true;
+    } else {
+      fd = sys::openRegularForReading(path, storageFailed);
+    }
+  }
+  if (failed != nullptr) *failed = fd < 0 && storageFailed;
   return fd >= 0;
 }
 
@@ -169,6 +176,12 @@ CopyOutcome copyBetween(File& source, uint64_t sourceOffset, File& target, uint6
 bool renameReplacing(const std::string& from, const std::string& to) {
   if (faultHits(FaultOp::Rename)) return false;
   return sys::renameOver(from, to);
+}
+
+bool forEachFolderEntry(const std::string& folder,
+                        const std::function<void(const std::string&)>& visit) {
+  if (faultHits(FaultOp::List)) return false;
+  return sys::listFolder(folder, visit);
 }
 
 bool flushFolder(const std::string& folder) {

@@ -42,7 +42,10 @@ struct File {
 
   // Regular files only: a folder, FIFO or device is refused rather than
   // read, so an odd entry can never block or be taken for footage.
-  bool openForReading(const std::string& path);
+  // failed, when given, tells an open the storage failed (an I/O error) from
+  // one refused because the file is missing, not a regular file or not ours
+  // to read.
+  bool openForReading(const std::string& path, bool* failed = nullptr);
   // Creates a file that must not exist yet, for writing; never follows a link.
   // Something standing in the way (a folder, a name the folder cannot hold,
   // no permission) is a refusal; a full disk or an I/O error is a failure.
@@ -124,10 +127,11 @@ std::string currentFolder();
 
 // Fault injection for tests: the nth operation of a kind fails, once or from
 // then on. Counting starts when a plan is set.
-enum class FaultOp { Read, Write, Seek, Rename, Close, Create, Truncate, Flush, Copy };
+enum class FaultOp { Read, Write, Seek, Rename, Close, Create, Truncate, Flush, Copy, Open, List };
 constexpr FaultOp kFaultOps[] = {FaultOp::Read,     FaultOp::Write, FaultOp::Seek,
                                  FaultOp::Rename,   FaultOp::Close, FaultOp::Create,
-                                 FaultOp::Truncate, FaultOp::Flush, FaultOp::Copy};
+                                 FaultOp::Truncate, FaultOp::Flush, FaultOp::Copy,
+                                 FaultOp::Open,     FaultOp::List};
 constexpr size_t kFaultOpCount = sizeof kFaultOps / sizeof kFaultOps[0];
 struct FaultPlan {
   FaultOp op = FaultOp::Write;

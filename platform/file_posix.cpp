@@ -62,10 +62,13 @@ bool cannotFlushFolders(int error) {
 
 namespace system_calls {
 
-int openRegularForReading(const std::string& path) {
+int openRegularForReading(const std::string& path, bool& failed) {
   // Non-blocking so that a FIFO cannot stall the open; cleared again below.
   const int opened = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (opened < 0) return kNoFile;
+  if (opened < 0) {
+    failed = !isRefusal(errno) && errno != ENXIO && errno != ENODEV;
+    return kNoFile;
+  }
   struct stat info;
   if (::fstat(opened, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(opened);
@@ -188,6 +191,14 @@ bool flushFolderEntries(const std::string& folder) {
   return flushed;
 }
 
+bool listFolder(const std::string& folder, const std::function<void(const std::string&)>& visit) {
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return false;
+  while (const dirent* entry = ::readdir(listing)) visit(entry->d_name);
+  ::closedir(listing);
+  return true;
+}
+
 }  // namespace system_calls
 
 bool removeFile(const std::string& path) {
@@ -213,15 +224,6 @@ bool entryNameFits(const std::string& folder, const std::string& name) {
   long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
   if (limit <= 0) limit = NAME_MAX;
   return !name.empty() && name.size() <= static_cast<size_t>(limit);
-}
-
-bool forEachFolderEntry(const std::string& folder,
-                        const std::function<void(const std::string&)>& visit) {
-  DIR* listing = ::opendir(folder.c_str());
-  if (listing == nullptr) return false;
-  while (const dirent* entry = ::readdir(listing)) visit(entry->d_name);
-  ::closedir(listing);
-  return true;
 }
 
 std::string currentFolder() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/file.h"
@@ -14,8 +15,8 @@ namespace system_calls {
 constexpr int kNoFile = -1;
 
 // A descriptor for a regular file, or kNoFile: a folder, FIFO or device is
-// refused without blocking.
-int openRegularForReading(const std::string& path);
+// refused without blocking. failed says the storage failed rather than refused.
+int openRegularForReading(const std::string& path, bool& failed);
 // Creates path, which must not exist, for writing; never through a link.
 CreateOutcome createExclusive(const std::string& path, int& fd);
 // Bytes read (0 at the end of the file), or -1 on an error.
@@ -39,5 +40,7 @@ int64_t copySome(int from, uint64_t fromOffset, int to, uint64_t toOffset, size_
                  bool& refused);
 bool renameOver(const std::string& from, const std::string& to);
 bool flushFolderEntries(const std::string& folder);
+// Calls visit for every entry, in the order the listing yields them.
+bool listFolder(const std::string& folder, const std::function<void(const std::string&)>& visit);
 
 }  // namespace system_calls

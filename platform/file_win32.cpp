@@ -112,7 +112,10 @@ const ConsoleCodePage gConsoleCodePage;
 
 namespace system_calls {
 
-int openRegularForReading(const std::string& path) {
+// The CRT's errno for a failed open cannot tell a failing disk from a
+// refusal, so Windows reports every failed open as refused.
+int openRegularForReading(const std::string& path, bool& failed) {
+  failed = false;
   std::wstring wide;
   if (!toWidePath(path, wide) || wide.empty()) return kNoFile;
   const int opened = ::_wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
@@ -221,6 +224,27 @@ bool flushFolderEntries(const std::string&) {
   return true;
 }
 
+bool listFolder(const std::string& folder, const std::function<void(const std::string&)>& visit) {
+  std::wstring pattern;
+  if (!toWidePath(folder, pattern)) return false;
+  if (pattern.empty()) pattern = L".";
+  if (pattern.back() != L'\\' && pattern.back() != L'/' && pattern.back() != L':') {
+    pattern += L'\\';
+  }
+  pattern += L'*';
+  WIN32_FIND_DATAW entry;
+  const HANDLE listing = FindFirstFileW(pattern.c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) {
+    // A drive's root lists no "." or "..", so an empty one has no entry at all.
+    return GetLastError() == ERROR_FILE_NOT_FOUND && isFolder(folder.empty() ? "." : folder);
+  }
+  do {
+    visit(toUtf8(entry.cFileName));
+  } while (FindNextFileW(listing, &entry));
+  FindClose(listing);
+  return true;
+}
+
 }  // namespace system_calls
 
 bool removeFile(const std::string& path) {
@@ -253,28 +277,6 @@ EntryInfo inspectEntry(const std::string& path) {
 bool entryNameFits(const std::string&, const std::string& name) {
   std::wstring wide;
   return toWide(name, wide) && !wide.empty() && wide.size() <= 255;
-}
-
-bool forEachFolderEntry(const std::string& folder,
-                        const std::function<void(const std::string&)>& visit) {
-  std::wstring pattern;
-  if (!toWidePath(folder, pattern)) return false;
-  if (pattern.empty()) pattern = L".";
-  if (pattern.back() != L'\\' && pattern.back() != L'/' && pattern.back() != L':') {
-    pattern += L'\\';
-  }
-  pattern += L'*';
-  WIN32_FIND_DATAW entry;
-  const HANDLE listing = FindFirstFileW(pattern.c_str(), &entry);
-  if (listing == INVALID_HANDLE_VALUE) {
-    // A drive's root lists no "." or "..", so an empty one has no entry at all.
-    return GetLastError() == ERROR_FILE_NOT_FOUND && isFolder(folder.empty() ? "." : folder);
-  }
-  do {
-    visit(toUtf8(entry.cFileName));
-  } while (FindNextFileW(listing, &entry));
-  FindClose(listing);
-  return true;
 }
 
 std::string currentFolder() {

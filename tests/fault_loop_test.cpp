@@ -31,7 +31,8 @@ struct FaultKind {
 constexpr FaultKind kFaultKinds[] = {
     {FaultOp::Write, "write"},       {FaultOp::Rename, "rename"}, {FaultOp::Close, "close"},
     {FaultOp::Read, "read"},         {FaultOp::Seek, "seek"},     {FaultOp::Create, "create"},
-    {FaultOp::Truncate, "truncate"}, {FaultOp::Flush, "flush"},   {FaultOp::Copy, "copy"}};
+    {FaultOp::Truncate, "truncate"}, {FaultOp::Flush, "flush"},   {FaultOp::Copy, "copy"},
+    {FaultOp::Open, "open"},         {FaultOp::List, "list"}};
 static_assert(sizeof kFaultKinds / sizeof kFaultKinds[0] == kFaultOpCount,
               "the loop covers every kind of fault the file layer can inject");
 
